@@ -1,0 +1,95 @@
+// Opening, checking and closing the two files around the one pass.
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "cli.h"
+#include "scanner.h"
+
+namespace {
+
+// "quib: Quelldatei 'x' kann nicht geoeffnet werden: <reason>"
+void report(const char* program_name, const char* role, const char* file, const char* what,
+            int error)
+{
+    std::fprintf(stderr, "%s: %s '%s' %s: %s\n", program_name, role, file, what,
+                 std::strerror(error));
+}
+
+// A target that is the source under another spelling (./name, a symbolic or a
+// hard link) would be truncated before it is read. Only regular files are
+// compared: two names of one terminal or pipe are not a danger.
+bool is_same_regular_file(const struct stat& source, const char* target)
+{
+    struct stat t {};
+    return S_ISREG(source.st_mode) && ::stat(target, &t) == 0 && S_ISREG(t.st_mode) &&
+           t.st_dev == source.st_dev && t.st_ino == source.st_ino;
+}
+
+} // namespace
+
+int run_file(const char* program_name, const char* source, const char* target, bool break_tags)
+{
+    std::FILE* in_file = std::fopen(source, "r");
+    if (in_file == nullptr) {
+        report(program_name, "Quelldatei", source, "kann nicht geoeffnet werden", errno);
+        return EXIT_FILE_ERROR;
+    }
+    struct stat source_stat {};
+    if (::fstat(fileno(in_file), &source_stat) != 0 || S_ISDIR(source_stat.st_mode)) {
+        int error = S_ISDIR(source_stat.st_mode) ? EISDIR : errno;
+        report(program_name, "Quelldatei", source, "kann nicht gelesen werden", error);
+        std::fclose(in_file);
+        return EXIT_FILE_ERROR;
+    }
+    if (is_same_regular_file(source_stat, target)) {
+        std::fprintf(stderr,
+                     "%s: Zieldatei '%s' ist dieselbe Datei wie die Quelldatei '%s';"
+                     " nichts geschrieben\n",
+                     program_name, target, source);
+        std::fclose(in_file);
+        return EXIT_FILE_ERROR;
+    }
+
+    std::unique_ptr<scan_state> st(new (std::nothrow) scan_state);
+    if (!st) {
+        report(program_name, "Quelldatei", source, "kann nicht umgewandelt werden", ENOMEM);
+        std::fclose(in_file);
+        return EXIT_FILE_ERROR;
+    }
+
+    std::FILE* out_file = std::fopen(target, "w");
+    if (out_file == nullptr) {
+        report(program_name, "Zieldatei", target, "kann nicht angelegt werden", errno);
+        std::fclose(in_file);
+        return EXIT_FILE_ERROR;
+    }
+
+    start_scan(*st, in_file, out_file, break_tags);
+    scan_top_level(*st);
+
+    int status = EXIT_CONVERTED;
+    std::fclose(in_file);
+    if (st->read_errno != 0) {
+        report(program_name, "Quelldatei", source,
+               "konnte nicht ganz gelesen werden, das Ziel ist unvollstaendig", st->read_errno);
+        status = EXIT_FILE_ERROR;
+    }
+    int write_error = st->write_errno;
+    if (std::fflush(out_file) != 0 && write_error == 0) {
+        write_error = errno;
+    }
+    if (std::fclose(out_file) != 0 && write_error == 0) {
+        write_error = errno;
+    }
+    if (write_error != 0) {
+        report(program_name, "Zieldatei", target, "konnte nicht geschrieben werden", write_error);
+        status = EXIT_FILE_ERROR;
+    }
+    return status;
+}

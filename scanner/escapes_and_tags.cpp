@@ -1,0 +1,59 @@
+// Backslash escapes and markup: both keep characters away from the quote
+// conversion.
+
+#include <cstddef>
+
+#include "scanner.h"
+
+void take_escape(scan_state& st)
+{
+    int c = read_char(st);
+    switch (c) {
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+        write_char(st, c);
+        break;
+    case END_OF_INPUT:
+        return; // a trailing backslash is dropped
+    default:
+        write_char(st, '\\');
+        write_char(st, c);
+        break;
+    }
+    st.last_char = static_cast<unsigned char>(c);
+}
+
+// Nested tags are counted, not recursed into: each '<' inside a tag opens one
+// more level and each unescaped '>' closes one, so no input can exhaust the
+// stack.
+void copy_tag(scan_state& st)
+{
+    std::size_t depth = 1;
+    write_char(st, '<');
+    for (;;) {
+        int c = read_char(st);
+        switch (c) {
+        case '>':
+            write_char(st, '>');
+            st.last_char = '>';
+            if (--depth == 0) {
+                return;
+            }
+            break;
+        case END_OF_INPUT:
+            return;
+        case '<':
+            write_char(st, '<');
+            ++depth;
+            break;
+        case '\\':
+            take_escape(st);
+            break;
+        default:
+            write_char(st, c);
+            break;
+        }
+    }
+}

@@ -1,0 +1,72 @@
+// Quotations and the quote entities: what the program is for.
+
+#include <cstddef>
+#include <cstring>
+
+#include "scanner.h"
+
+void convert_quotation(scan_state& st)
+{
+    write_char(st, OPEN_QUOTE_BYTE);
+    for (int c = read_char(st); c != '"' && c != END_OF_INPUT; c = read_char(st)) {
+        switch (c) {
+        case '<':
+            copy_tag(st);
+            break;
+        case '\\':
+            take_escape(st);
+            break;
+        case '&':
+            read_entity(st);
+            break;
+        default:
+            write_char(st, c);
+            break;
+        }
+    }
+    if (st.cur_char == '"') {
+        write_char(st, CLOSE_QUOTE_BYTE);
+    }
+    st.last_char = '"';
+}
+
+namespace {
+
+bool is_quote_entity(const unsigned char* name, std::size_t len)
+{
+    static const char* const names[] = {"quot;", "bdquo;", "ldquo;"};
+    for (const char* known : names) {
+        if (len == std::strlen(known) && std::memcmp(name, known, len) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// The name is kept with its length, so a NUL among its bytes is written like
+// any other byte.
+void read_entity(scan_state& st)
+{
+    unsigned char name[ENTITY_NAME_MAX];
+    std::size_t len = 0;
+    while (len < ENTITY_NAME_MAX) {
+        int c = read_char(st);
+        if (c == END_OF_INPUT) {
+            break;
+        }
+        name[len++] = static_cast<unsigned char>(c);
+        if (c == ';' || c == ' ') {
+            break;
+        }
+    }
+    if (is_quote_entity(name, len)) {
+        push_back_char(st, '"');
+        return;
+    }
+    write_char(st, '&');
+    for (std::size_t i = 0; i < len; ++i) {
+        write_char(st, name[i]);
+    }
+}

@@ -1,0 +1,60 @@
+// The top-level loop and the line-break rule of option -z.
+
+#include "scanner.h"
+
+void start_scan(scan_state& st, std::FILE* in, std::FILE* out, bool break_tags)
+{
+    st.in_file = in;
+    st.out_file = out;
+    st.cur_char = 0;
+    st.last_char = 0;
+    st.break_tags = break_tags;
+    st.in_pos = 0;
+    st.in_len = 0;
+    st.input_ended = false;
+    st.pushed_char = NO_PUSHED_CHAR;
+    st.out_len = 0;
+    st.read_errno = 0;
+    st.write_errno = 0;
+    if (st.read_size == 0 || st.read_size > IN_BLOCK_SIZE) {
+        st.read_size = IN_BLOCK_SIZE;
+    }
+}
+
+void break_before_tag(scan_state& st)
+{
+    if (st.last_char == '>') {
+        write_char(st, '\n');
+        st.last_char = 0;
+    }
+}
+
+void scan_top_level(scan_state& st)
+{
+    while (st.cur_char != END_OF_INPUT) {
+        switch (read_char(st)) {
+        case '&':
+            read_entity(st);
+            break;
+        case '"':
+            convert_quotation(st);
+            break;
+        case '<':
+            if (st.break_tags) {
+                break_before_tag(st);
+            }
+            copy_tag(st);
+            break;
+        case '\\':
+            take_escape(st);
+            break;
+        case END_OF_INPUT:
+            break;
+        default:
+            write_char(st, st.cur_char);
+            st.last_char = static_cast<unsigned char>(st.cur_char);
+            break;
+        }
+    }
+    flush_output(st);
+}

@@ -1,0 +1,93 @@
+#ifndef QUIB_SCANNER_H
+#define QUIB_SCANNER_H
+
+// The conversion: one forward pass over the source that turns straight double
+// quotes of the running text into German marks, copies markup unchanged and
+// resolves backslash escapes. Every handler works on the one scan_state; the
+// nesting of handler calls is the scanner's whole notion of context.
+//
+// The scanner cannot fail. It reads and writes through its own blocks and
+// records the first read or write error it meets for the driver to report.
+
+#include <cstddef>
+#include <cstdio>
+
+inline constexpr int END_OF_INPUT = -1;             // distinct from every byte value
+inline constexpr unsigned char OPEN_QUOTE_BYTE = 0x84;  // „ in Windows-1252
+inline constexpr unsigned char CLOSE_QUOTE_BYTE = 0x93; // “ in Windows-1252
+inline constexpr std::size_t ENTITY_NAME_MAX = 11;  // bytes collected after '&'
+
+inline constexpr std::size_t IN_BLOCK_SIZE = std::size_t{1} << 17;
+inline constexpr std::size_t OUT_BLOCK_SIZE = std::size_t{1} << 17;
+inline constexpr int NO_PUSHED_CHAR = -2;
+
+struct scan_state {
+    std::FILE* in_file = nullptr;   // source, opened by the driver
+    std::FILE* out_file = nullptr;  // target, opened by the driver
+    int cur_char = 0;               // value most recently read, or END_OF_INPUT
+    unsigned char last_char = 0;    // marker consulted only by break_before_tag
+    bool break_tags = false;        // option -z
+
+    // Input block: bytes in_block[in_pos, in_len) are read but not yet taken.
+    std::size_t read_size = IN_BLOCK_SIZE; // bytes asked of fread at once (1..IN_BLOCK_SIZE)
+    std::size_t in_pos = 0;
+    std::size_t in_len = 0;
+    bool input_ended = false;       // a read has yielded END_OF_INPUT; it stays so
+    int pushed_char = NO_PUSHED_CHAR; // the '"' read_entity gave back, if any
+
+    std::size_t out_len = 0;        // bytes waiting in out_block
+
+    int read_errno = 0;             // first read error, 0 if none
+    int write_errno = 0;            // first write error, 0 if none
+
+    unsigned char in_block[IN_BLOCK_SIZE];
+    unsigned char out_block[OUT_BLOCK_SIZE];
+};
+
+// Prepares st for a pass from in to out: everything as at the start of a run.
+void start_scan(scan_state& st, std::FILE* in, std::FILE* out, bool break_tags);
+
+// The pass: reads until END_OF_INPUT, dispatching the special characters to
+// their handlers, and hands every byte of output to out_file before it returns.
+void scan_top_level(scan_state& st);
+// Option -z: a line end before a tag when last_char is '>'.
+void break_before_tag(scan_state& st);
+
+// Handlers. Each is called with its trigger character in cur_char, read but
+// not written, and returns with cur_char holding the last value it read.
+void take_escape(scan_state& st);       // after '\'
+void copy_tag(scan_state& st);          // after '<'
+void convert_quotation(scan_state& st); // after '"'
+void read_entity(scan_state& st);       // after '&'
+
+// Block input and output beneath the handlers.
+bool refill_input(scan_state& st);     // false once the input has ended
+void flush_output(scan_state& st);
+
+inline int read_char(scan_state& st)
+{
+    if (st.pushed_char != NO_PUSHED_CHAR) {
+        st.cur_char = st.pushed_char;
+        st.pushed_char = NO_PUSHED_CHAR;
+    } else if (st.in_pos < st.in_len || refill_input(st)) {
+        st.cur_char = st.in_block[st.in_pos++];
+    } else {
+        st.cur_char = END_OF_INPUT;
+    }
+    return st.cur_char;
+}
+
+inline void push_back_char(scan_state& st, unsigned char c)
+{
+    st.pushed_char = c;
+}
+
+inline void write_char(scan_state& st, int c)
+{
+    if (st.out_len == OUT_BLOCK_SIZE) {
+        flush_output(st);
+    }
+    st.out_block[st.out_len++] = static_cast<unsigned char>(c);
+}
+
+#endif

@@ -1,0 +1,29 @@
+#include "convert_helper.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size)
+{
+    // fmemopen cannot open an empty buffer for reading on every libc; a
+    // temporary file works for any input.
+    std::FILE* in = std::tmpfile();
+    if (!input.empty()) {
+        std::fwrite(input.data(), 1, input.size(), in);
+    }
+    std::rewind(in);
+    char* out_data = nullptr;
+    std::size_t out_size = 0;
+    std::FILE* out = open_memstream(&out_data, &out_size);
+
+    auto st = std::make_unique<scan_state>();
+    st->read_size = read_size;
+    start_scan(*st, in, out, break_tags);
+    scan_top_level(*st);
+    std::fclose(in);
+    std::fclose(out);
+    std::string result(out_data, out_size);
+    std::free(out_data);
+    return result;
+}
