@@ -2,6 +2,7 @@
 // never acted on: the pass runs to the end of the input whatever happens.
 
 #include <cerrno>
+#include <cstring>
 
 #include "scanner.h"
 
@@ -33,4 +34,27 @@ void flush_output(scan_state& st)
         st.write_errno = errno != 0 ? errno : EIO;
     }
     st.out_len = 0;
+}
+
+void copy_run(scan_state& st, const bool (&stops)[256])
+{
+    if (st.pushed_char != NO_PUSHED_CHAR) {
+        return;
+    }
+    std::size_t end = st.in_pos;
+    while (end < st.in_len && !stops[st.in_block[end]]) {
+        ++end;
+    }
+    while (st.in_pos < end) {
+        if (st.out_len == OUT_BLOCK_SIZE) {
+            flush_output(st);
+        }
+        std::size_t n = end - st.in_pos;
+        if (n > OUT_BLOCK_SIZE - st.out_len) {
+            n = OUT_BLOCK_SIZE - st.out_len;
+        }
+        std::memcpy(st.out_block + st.out_len, st.in_block + st.in_pos, n);
+        st.out_len += n;
+        st.in_pos += n;
+    }
 }

@@ -25,14 +25,26 @@ void take_escape(scan_state& st)
     st.last_char = static_cast<unsigned char>(c);
 }
 
+namespace {
+
+constexpr auto TAG_STOPS = byte_set("<>\\");
+
+} // namespace
+
 // Nested tags are counted, not recursed into: each '<' inside a tag opens one
 // more level and each unescaped '>' closes one, so no input can exhaust the
 // stack.
 void copy_tag(scan_state& st)
 {
-    std::size_t depth = 1;
     write_char(st, '<');
+    finish_tag(st);
+}
+
+void finish_tag(scan_state& st)
+{
+    std::size_t depth = 1;
     for (;;) {
+        copy_run(st, TAG_STOPS.member);
         int c = read_char(st);
         switch (c) {
         case '>':

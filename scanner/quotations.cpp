@@ -5,10 +5,31 @@
 
 #include "scanner.h"
 
+namespace {
+
+constexpr auto QUOTATION_STOPS = byte_set("\"<\\&");
+
+} // namespace
+
 void convert_quotation(scan_state& st)
 {
     write_char(st, OPEN_QUOTE_BYTE);
-    for (int c = read_char(st); c != '"' && c != END_OF_INPUT; c = read_char(st)) {
+    finish_quotation(st);
+}
+
+void finish_quotation(scan_state& st)
+{
+    for (;;) {
+        if (st.scan_chunks != nullptr && st.pushed_char == NO_PUSHED_CHAR &&
+            st.scan_chunks(st, open_context::quotation) == open_context::tag_in_quotation) {
+            finish_tag(st);
+            continue;
+        }
+        copy_run(st, QUOTATION_STOPS.member);
+        int c = read_char(st);
+        if (c == '"' || c == END_OF_INPUT) {
+            break;
+        }
         switch (c) {
         case '<':
             copy_tag(st);

@@ -13,6 +13,7 @@ void start_scan(scan_state& st, std::FILE* in, std::FILE* out, bool break_tags)
     st.in_len = 0;
     st.input_ended = false;
     st.pushed_char = NO_PUSHED_CHAR;
+    st.scan_chunks = best_chunk_scanner();
     st.out_len = 0;
     st.read_errno = 0;
     st.write_errno = 0;
@@ -32,6 +33,22 @@ void break_before_tag(scan_state& st)
 void scan_top_level(scan_state& st)
 {
     while (st.cur_char != END_OF_INPUT) {
+        if (st.scan_chunks != nullptr && st.pushed_char == NO_PUSHED_CHAR) {
+            switch (st.scan_chunks(st, open_context::top_level)) {
+            case open_context::top_level:
+                break;
+            case open_context::quotation:
+                finish_quotation(st);
+                continue;
+            case open_context::tag:
+                finish_tag(st);
+                continue;
+            case open_context::tag_in_quotation:
+                finish_tag(st);
+                finish_quotation(st);
+                continue;
+            }
+        }
         switch (read_char(st)) {
         case '&':
             read_entity(st);

@@ -21,6 +21,13 @@ inline constexpr std::size_t IN_BLOCK_SIZE = std::size_t{1} << 17;
 inline constexpr std::size_t OUT_BLOCK_SIZE = std::size_t{1} << 17;
 inline constexpr int NO_PUSHED_CHAR = -2;
 
+struct scan_state;
+// Where a chunk scanner stopped: which handlers are open at that byte.
+enum class open_context { top_level, quotation, tag, tag_in_quotation };
+// A fast way through the input in 64-byte chunks, from top level or from inside
+// a quotation (see chunk_scan.h).
+using chunk_scanner = open_context (*)(scan_state&, open_context from);
+
 struct scan_state {
     std::FILE* in_file = nullptr;   // source, opened by the driver
     std::FILE* out_file = nullptr;  // target, opened by the driver
@@ -34,6 +41,7 @@ struct scan_state {
     std::size_t in_len = 0;
     bool input_ended = false;       // a read has yielded END_OF_INPUT; it stays so
     int pushed_char = NO_PUSHED_CHAR; // the '"' read_entity gave back, if any
+    chunk_scanner scan_chunks = nullptr; // nullptr: byte at a time only
 
     std::size_t out_len = 0;        // bytes waiting in out_block
 
@@ -60,9 +68,39 @@ void copy_tag(scan_state& st);          // after '<'
 void convert_quotation(scan_state& st); // after '"'
 void read_entity(scan_state& st);       // after '&'
 
+// The handlers without their trigger: the rest of a quotation whose opening
+// mark is written, the rest of a tag whose '<' is written. The chunk scanner
+// hands over to them where it stops inside a quotation or a tag.
+void finish_quotation(scan_state& st);
+void finish_tag(scan_state& st);
+
 // Block input and output beneath the handlers.
 bool refill_input(scan_state& st);     // false once the input has ended
 void flush_output(scan_state& st);
+
+struct byte_set_table {
+    bool member[256];
+};
+constexpr byte_set_table byte_set(const char* bytes)
+{
+    byte_set_table t{};
+    for (; *bytes != '\0'; ++bytes) {
+        t.member[static_cast<unsigned char>(*bytes)] = true;
+    }
+    return t;
+}
+
+// Inside a tag or a quotation: copies the bytes up to the next one that
+// matters there (stops[byte] set), in bulk, without reading it.
+void copy_run(scan_state& st, const bool (&stops)[256]);
+
+struct chunk_scanner_info {
+    const char* name;
+    chunk_scanner scan;
+};
+// The chunk scanners this processor can run, narrowest first.
+std::size_t usable_chunk_scanners(const chunk_scanner_info** list);
+chunk_scanner best_chunk_scanner();
 
 inline int read_char(scan_state& st)
 {

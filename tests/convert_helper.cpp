@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
-std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size)
+std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size,
+                            std::optional<chunk_scanner> scanner)
 {
     // fmemopen cannot open an empty buffer for reading on every libc; a
     // temporary file works for any input.
@@ -20,10 +21,22 @@ std::string scanner_convert(std::string_view input, bool break_tags, std::size_t
     auto st = std::make_unique<scan_state>();
     st->read_size = read_size;
     start_scan(*st, in, out, break_tags);
+    if (scanner) {
+        st->scan_chunks = *scanner;
+    }
     scan_top_level(*st);
     std::fclose(in);
     std::fclose(out);
     std::string result(out_data, out_size);
     std::free(out_data);
     return result;
+}
+
+std::vector<chunk_scanner_info> every_scanner()
+{
+    const chunk_scanner_info* list = nullptr;
+    std::size_t count = usable_chunk_scanners(&list);
+    std::vector<chunk_scanner_info> all(list, list + count);
+    all.push_back({"bytes only", nullptr});
+    return all;
 }

@@ -2,14 +2,22 @@
 #define QUIB_CONVERT_HELPER_H
 
 // Runs the scanner over a string through real stdio streams, reading
-// read_size bytes at a time.
+// read_size bytes at a time, with the given chunk scanner (nullptr: byte at a
+// time only; by default the one this processor would use).
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "scanner.h"
 
 std::string scanner_convert(std::string_view input, bool break_tags,
-                            std::size_t read_size = IN_BLOCK_SIZE);
+                            std::size_t read_size = IN_BLOCK_SIZE,
+                            std::optional<chunk_scanner> scanner = std::nullopt);
+
+// Every way through the scanner this processor has: each usable chunk
+// scanner, and none.
+std::vector<chunk_scanner_info> every_scanner();
 
 #endif

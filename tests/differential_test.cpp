@@ -1,24 +1,94 @@
-// The scanner against the reference model on random inputs.
+// Every way through the scanner against the reference model: random inputs,
+// every read size of short inputs, and the table's cases at every offset
+// from a chunk boundary.
 
 #include <gtest/gtest.h>
 
+#include "conversion_cases.h"
 #include "convert_helper.h"
 #include "random_input.h"
 #include "reference_scanner.h"
 
 namespace {
 
-TEST(differential_test, scanner_equals_reference_on_random_inputs)
+constexpr std::size_t READ_SIZES[] = {1, 2, 3, 5, 17, 63, 64, 65, 100, 127, 128, 129, 200, 1000,
+                                      IN_BLOCK_SIZE};
+
+TEST(differential_test, every_scanner_equals_reference_on_random_inputs)
 {
     std::mt19937_64 rng(20261208);
-    for (int round = 0; round < 4000; ++round) {
-        std::string input = random_input(rng, 60);
+    const auto scanners = every_scanner();
+    for (int round = 0; round < 3000; ++round) {
+        std::string input = random_input(rng, round % 3 == 0 ? 600 : 80);
         bool break_tags = round % 2 == 1;
-        std::size_t read_size = 1 + rng() % 17;
+        std::size_t read_size = READ_SIZES[rng() % std::size(READ_SIZES)];
         std::string expected = reference_convert(input, break_tags);
-        ASSERT_EQ(scanner_convert(input, break_tags, read_size), expected)
-            << "round " << round << ", read size " << read_size;
-        ASSERT_EQ(scanner_convert(input, break_tags), expected) << "round " << round;
+        for (const chunk_scanner_info& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, s.scan), expected)
+                << s.name << ", round " << round << ", read size " << read_size;
+        }
+    }
+}
+
+TEST(differential_test, every_block_split_of_short_inputs)
+{
+    std::mt19937_64 rng(77);
+    const auto scanners = every_scanner();
+    for (int round = 0; round < 40; ++round) {
+        std::string input = random_input(rng, 70);
+        for (bool break_tags : {false, true}) {
+            std::string expected = reference_convert(input, break_tags);
+            for (std::size_t read_size = 1; read_size <= input.size() + 1; ++read_size) {
+                for (const chunk_scanner_info& s : scanners) {
+                    ASSERT_EQ(scanner_convert(input, break_tags, read_size, s.scan), expected)
+                        << s.name << ", round " << round << ", read size " << read_size;
+                }
+            }
+        }
+    }
+}
+
+// A case's bytes only reach the chunk scanners with 64 bytes behind them and
+// at varying distances from a chunk boundary: pad before with plain text and
+// after with more to convert.
+TEST(differential_test, table_cases_padded_to_reach_the_chunks)
+{
+    const auto scanners = every_scanner();
+    const std::string after = " und \"noch\" <i>etwas</i> Text &amp; \"mehr\" <b>x</b><p>zum Schluss.";
+    for (const conversion_case& c : conversion_cases()) {
+        if (c.input.size() > 1000) {
+            continue;
+        }
+        for (std::size_t before : {0, 1, 31, 63, 64, 65, 100}) {
+            for (const std::string& tail : {std::string(), after + after}) {
+                std::string input = std::string(before, 'x') + c.input + tail;
+                std::string expected = reference_convert(input, c.break_tags);
+                for (const chunk_scanner_info& s : scanners) {
+                    for (std::size_t read_size : {std::size_t{64}, std::size_t{97}, IN_BLOCK_SIZE}) {
+                        ASSERT_EQ(scanner_convert(input, c.break_tags, read_size, s.scan), expected)
+                            << s.name << ", " << c.name << ", " << before << " before, read size "
+                            << read_size;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(differential_test, long_inputs_cross_many_blocks)
+{
+    std::mt19937_64 rng(4242);
+    const auto scanners = every_scanner();
+    for (int round = 0; round < 6; ++round) {
+        std::string input = random_input(rng, 200000);
+        bool break_tags = round % 2 == 0;
+        std::string expected = reference_convert(input, break_tags);
+        for (const chunk_scanner_info& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, IN_BLOCK_SIZE, s.scan), expected)
+                << s.name << ", round " << round;
+            ASSERT_EQ(scanner_convert(input, break_tags, 4099, s.scan), expected)
+                << s.name << ", round " << round;
+        }
     }
 }
 

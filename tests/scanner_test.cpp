@@ -26,13 +26,16 @@ std::string shown(const std::string& s)
 
 class conversion_test : public testing::TestWithParam<conversion_case> {};
 
-TEST_P(conversion_test, scanner_matches_expected_for_every_read_size)
+TEST_P(conversion_test, every_scanner_matches_expected_for_every_read_size)
 {
     const conversion_case& c = GetParam();
-    for (std::size_t read_size : {std::size_t{1}, std::size_t{2}, std::size_t{3},
-                                  std::size_t{7}, std::size_t{64}, IN_BLOCK_SIZE}) {
-        EXPECT_EQ(shown(scanner_convert(c.input, c.break_tags, read_size)), shown(c.expected))
-            << "read size " << read_size;
+    for (const chunk_scanner_info& s : every_scanner()) {
+        for (std::size_t read_size : {std::size_t{1}, std::size_t{2}, std::size_t{3},
+                                      std::size_t{7}, std::size_t{64}, IN_BLOCK_SIZE}) {
+            EXPECT_EQ(shown(scanner_convert(c.input, c.break_tags, read_size, s.scan)),
+                      shown(c.expected))
+                << s.name << ", read size " << read_size;
+        }
     }
 }
 

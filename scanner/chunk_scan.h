@@ -1,0 +1,147 @@
+#ifndef QUIB_CHUNK_SCAN_H
+#define QUIB_CHUNK_SCAN_H
+
+// The top level's fast way through the input: 64-byte chunks classified with
+// bit masks. Tag state follows from a prefix XOR of '<' and '>', quotation
+// state from a prefix XOR of the quotes outside tags; the chunk is copied
+// whole and its quotes patched into marks. The chunks stop at the first byte
+// that needs a handler's judgement (a backslash, an '&' outside a tag, a
+// nested '<', a '>' outside a tag) or where fewer than 64 bytes are left, and
+// say which handlers are open there; the caller goes on with those handlers
+// from exactly that byte. Started inside a quotation (by the quotation
+// handler), the chunks also stop at the quotation's closing quote. last_char is kept exactly as the byte-at-a-time
+// rules leave it.
+//
+// Included by one source file per instruction set; everything here is
+// internal to that file.
+
+#include <cstring>
+
+#include "chunk_masks.h"
+#include "scanner.h"
+
+namespace {
+
+constexpr std::size_t CHUNK = 64;
+constexpr std::size_t CHUNK_OUT_MAX = 2 * CHUNK; // a line end before every byte
+constexpr std::uint64_t ALL = ~std::uint64_t{0};
+
+inline unsigned lowest_bit(std::uint64_t x)
+{
+    return static_cast<unsigned>(__builtin_ctzll(x));
+}
+
+inline unsigned highest_bit(std::uint64_t x)
+{
+    return 63 - static_cast<unsigned>(__builtin_clzll(x));
+}
+
+template <chunk_masks (*Classify)(const unsigned char*),
+          std::uint64_t (*PrefixXor)(std::uint64_t) = prefix_xor>
+open_context scan_chunks(scan_state& st, open_context from)
+{
+    const bool stop_at_quote = from == open_context::quotation;
+    bool in_tag = false; // at the start of the chunk
+    bool in_quote = stop_at_quote;
+    // Byte stores into the output may alias the state, so the loop works on
+    // copies of the fields it uses.
+    const unsigned char* const in_block = st.in_block;
+    unsigned char* const out_block = st.out_block;
+    const std::size_t in_len = st.in_len;
+    const bool break_tags = st.break_tags;
+    std::size_t in_pos = st.in_pos;
+    std::size_t out_len = st.out_len;
+    unsigned char last_char = st.last_char;
+
+    while (in_len - in_pos >= CHUNK) {
+        if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
+            st.out_len = out_len;
+            flush_output(st);
+            out_len = st.out_len;
+        }
+        const unsigned char* p = in_block + in_pos;
+        const chunk_masks m = Classify(p);
+
+        // Bit set for '<' and the bytes inside a tag; clear for its '>'. The
+        // masks that depend on the tag state at the chunk's start are worked
+        // out for both states before that state is known, which keeps the
+        // chain from one chunk to the next short.
+        const std::uint64_t tag_if_out = PrefixXor(m.open | m.close);
+        const std::uint64_t tag_mask = tag_if_out ^ (in_tag ? ALL : 0);
+        const std::uint64_t always_stop = m.backslash;
+        const std::uint64_t stop_if_out = always_stop | ((m.amp | m.open) & ~tag_if_out) |
+                                          (m.close & tag_if_out) |
+                                          (stop_at_quote ? m.quote & ~tag_if_out : 0);
+        const std::uint64_t stop_if_in = always_stop | ((m.amp | m.open) & tag_if_out) |
+                                         (m.close & ~tag_if_out) |
+                                         (stop_at_quote ? m.quote & tag_if_out : 0);
+        const std::uint64_t needs_handler = in_tag ? stop_if_in : stop_if_out;
+        const unsigned n = needs_handler != 0 ? lowest_bit(needs_handler) : 64;
+        const std::uint64_t valid = n == 64 ? ALL : (std::uint64_t{1} << n) - 1;
+
+        // Bit set for an opening quote and the quotation's inside; clear for
+        // its closing quote. Bits from n on are never used.
+        const std::uint64_t quote_if_out = PrefixXor(m.quote & ~tag_if_out);
+        const std::uint64_t quote_if_in = PrefixXor(m.quote & tag_if_out);
+        const std::uint64_t quotes = m.quote & ~tag_mask & valid;
+        const std::uint64_t quote_mask =
+            (in_tag ? quote_if_in : quote_if_out) ^ (in_quote ? ALL : 0);
+        const std::uint64_t tag_ends = m.close & valid;
+
+        std::uint64_t breaks = 0;
+        if (break_tags) {
+            const std::uint64_t top_tags = m.open & ~quote_mask & valid;
+            breaks = top_tags & ((tag_ends << 1) | (last_char == '>' ? 1 : 0));
+        }
+
+        unsigned char* o = out_block + out_len;
+        if (breaks == 0) {
+            std::memcpy(o, p, CHUNK);
+            for (std::uint64_t q = quotes; q != 0; q &= q - 1) {
+                const unsigned i = lowest_bit(q);
+                o[i] = (quote_mask >> i & 1) != 0 ? OPEN_QUOTE_BYTE : CLOSE_QUOTE_BYTE;
+            }
+            out_len += n;
+        } else {
+            std::size_t k = 0;
+            for (unsigned i = 0; i < n; ++i) {
+                if ((breaks >> i & 1) != 0) {
+                    o[k++] = '\n';
+                }
+                unsigned char c = p[i];
+                if ((quotes >> i & 1) != 0) {
+                    c = (quote_mask >> i & 1) != 0 ? OPEN_QUOTE_BYTE : CLOSE_QUOTE_BYTE;
+                }
+                o[k++] = c;
+            }
+            out_len += k;
+        }
+
+        // last_char: the last top-level ordinary byte, tag end or closing quote.
+        const std::uint64_t top_text = ~(tag_mask | tag_ends | quote_mask | quotes);
+        const std::uint64_t events = (top_text | tag_ends | (quotes & ~quote_mask)) & valid;
+        if (events != 0) {
+            last_char = p[highest_bit(events)];
+        }
+
+        in_pos += n;
+        if (n != 64) {
+            in_tag = n == 0 ? in_tag : (tag_mask >> (n - 1) & 1) != 0;
+            in_quote = n == 0 ? in_quote : (quote_mask >> (n - 1) & 1) != 0;
+            break;
+        }
+        in_tag = (tag_mask >> 63) != 0;
+        in_quote = (quote_mask >> 63) != 0;
+    }
+    st.in_pos = in_pos;
+    st.out_len = out_len;
+    st.last_char = last_char;
+    if (in_tag) {
+        return in_quote ? open_context::tag_in_quotation : open_context::tag;
+    }
+    return in_quote ? open_context::quotation : open_context::top_level;
+}
+
+} // namespace
+
+#endif

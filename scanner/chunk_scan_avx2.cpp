@@ -1,0 +1,42 @@
+// The chunk scanner with AVX2 and a carry-less multiply for the prefix XOR;
+// this file alone is compiled for them and is only called on processors that
+// have both.
+
+#include <immintrin.h>
+
+#include "chunk_scan.h"
+
+namespace {
+
+inline std::uint64_t bits_of(__m256i lo, __m256i hi, __m256i byte)
+{
+    const auto m32 = [byte](__m256i v) {
+        return static_cast<std::uint64_t>(
+            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, byte))));
+    };
+    return m32(lo) | m32(hi) << 32;
+}
+
+chunk_masks classify_avx2(const unsigned char* p)
+{
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return {bits_of(lo, hi, _mm256_set1_epi8('"')), bits_of(lo, hi, _mm256_set1_epi8('&')),
+            bits_of(lo, hi, _mm256_set1_epi8('<')), bits_of(lo, hi, _mm256_set1_epi8('>')),
+            bits_of(lo, hi, _mm256_set1_epi8('\\'))};
+}
+
+// Multiplying by all ones without carries sums every lower bit into each bit.
+inline std::uint64_t prefix_xor_clmul(std::uint64_t x)
+{
+    const __m128i product =
+        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(x)), _mm_set1_epi8(-1), 0);
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
+}
+
+} // namespace
+
+open_context scan_chunks_avx2(scan_state& st, open_context from)
+{
+    return scan_chunks<classify_avx2, prefix_xor_clmul>(st, from);
+}

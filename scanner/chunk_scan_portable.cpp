@@ -1,0 +1,8 @@
+// The chunk scanner for any processor.
+
+#include "chunk_scan.h"
+
+open_context scan_chunks_portable(scan_state& st, open_context from)
+{
+    return scan_chunks<classify_scalar>(st, from);
+}

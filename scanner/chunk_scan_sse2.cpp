@@ -1,0 +1,34 @@
+// The chunk scanner with SSE2, which every x86-64 processor has.
+
+#include <emmintrin.h>
+
+#include "chunk_scan.h"
+
+namespace {
+
+inline std::uint64_t bits_of(__m128i a, __m128i b, __m128i c, __m128i d, __m128i byte)
+{
+    const auto m16 = [byte](__m128i v) {
+        return static_cast<std::uint64_t>(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, byte))));
+    };
+    return m16(a) | m16(b) << 16 | m16(c) << 32 | m16(d) << 48;
+}
+
+chunk_masks classify_sse2(const unsigned char* p)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+    return {bits_of(a, b, c, d, _mm_set1_epi8('"')), bits_of(a, b, c, d, _mm_set1_epi8('&')),
+            bits_of(a, b, c, d, _mm_set1_epi8('<')), bits_of(a, b, c, d, _mm_set1_epi8('>')),
+            bits_of(a, b, c, d, _mm_set1_epi8('\\'))};
+}
+
+} // namespace
+
+open_context scan_chunks_sse2(scan_state& st, open_context from)
+{
+    return scan_chunks<classify_sse2>(st, from);
+}
