@@ -1,131 +1,12 @@
-// Writes a deterministic German HTML corpus of the requested size to stdout:
-// ISO-8859-1 letters, paragraphs, attributes, quotations around tags, entities.
+// Writes a deterministic German HTML corpus of the requested size to stdout.
 //
 //   make_corpus <megabytes> > corpus.html
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
-namespace {
-
-struct rng {
-    std::uint64_t s = 0x9E3779B97F4A7C15u;
-    std::uint32_t next()
-    {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return static_cast<std::uint32_t>(s >> 11);
-    }
-    std::uint32_t below(std::uint32_t n) { return next() % n; }
-};
-
-const char* const WORDS[] = {
-    "der", "die", "das", "und", "ist", "nicht", "mit", "f\xFCr", "auf", "dem", "Stra\xDF" "e",
-    "Gr\xF6\xDF" "e", "M\xFCller", "\xC4rger", "\xFC" "ber", "sch\xF6n", "Br\xFC" "cke",
-    "Wei\xDF" "bier", "K\xE4se", "Haus", "Stadt", "Zeitung", "Sonntag", "B\xFCrger",
-    "Gem\xFCse", "Fr\xFChling", "w\xE4hrend", "au\xDF" "erdem", "Ma\xDF", "h\xF6ren",
-    "sagte", "Regierung", "Bahnhof", "M\xE4rchen", "\xD6sterreich", "Z\xFCrich",
-    "Erkl\xE4rung", "vielleicht", "zwischen", "immer", "wieder", "gr\xFCn"};
-constexpr std::uint32_t WORD_COUNT = sizeof WORDS / sizeof WORDS[0];
-
-const char* const INLINE_TAGS[][2] = {
-    {"<b>", "</b>"},
-    {"<i>", "</i>"},
-    {"<em class=\"hervor\">", "</em>"},
-    {"<a href=\"/artikel/seite.html\" title=\"Mehr lesen\">", "</a>"},
-    {"<span style=\"color: #336699\">", "</span>"}};
-constexpr std::uint32_t TAG_COUNT = sizeof INLINE_TAGS / sizeof INLINE_TAGS[0];
-
-const char* const ENTITIES[] = {"&amp;", "&nbsp;", "&ndash;", "&quot;", "&euro;"};
-constexpr std::uint32_t ENTITY_COUNT = sizeof ENTITIES / sizeof ENTITIES[0];
-
-void words(rng& r, std::string& out, std::uint32_t n)
-{
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if (i > 0) {
-            out += ' ';
-        }
-        out += WORDS[r.below(WORD_COUNT)];
-    }
-}
-
-void sentence(rng& r, std::string& out)
-{
-    words(r, out, 3 + r.below(8));
-    switch (r.below(10)) {
-    case 0:
-    case 1: { // a quotation, sometimes around a tag
-        out += " \"";
-        words(r, out, 1 + r.below(4));
-        if (r.below(2) == 0) {
-            const char* const* tag = INLINE_TAGS[r.below(TAG_COUNT)];
-            out += ' ';
-            out += tag[0];
-            words(r, out, 1 + r.below(3));
-            out += tag[1];
-        }
-        out += '"';
-        break;
-    }
-    case 2: {
-        const char* const* tag = INLINE_TAGS[r.below(TAG_COUNT)];
-        out += ' ';
-        out += tag[0];
-        words(r, out, 1 + r.below(3));
-        out += tag[1];
-        break;
-    }
-    case 3:
-        out += ' ';
-        out += ENTITIES[r.below(ENTITY_COUNT)];
-        out += ' ';
-        words(r, out, 1 + r.below(2));
-        break;
-    case 4:
-        if (r.below(20) == 0) {
-            out += " 24\\\" Monitor";
-        }
-        break;
-    default:
-        break;
-    }
-    out += ' ';
-    words(r, out, 2 + r.below(6));
-    out += ". ";
-}
-
-void page(rng& r, std::string& out)
-{
-    out += "<!DOCTYPE html>\n<html lang=\"de\"><head>\n"
-           "<meta http-equiv=\"content-type\" content=\"text/html; charset=ISO-8859-1\">\n"
-           "<title>";
-    words(r, out, 4);
-    out += "</title>\n</head><body>\n<div class=\"inhalt\"><h1>";
-    words(r, out, 5);
-    out += "</h1>\n";
-    std::uint32_t paragraphs = 5 + r.below(20);
-    for (std::uint32_t p = 0; p < paragraphs; ++p) {
-        out += "<p>";
-        std::uint32_t sentences = 2 + r.below(6);
-        for (std::uint32_t s = 0; s < sentences; ++s) {
-            sentence(r, out);
-        }
-        out += "</p>\n";
-        if (r.below(8) == 0) {
-            out += "<ul><li>";
-            words(r, out, 3);
-            out += "</li><li>";
-            words(r, out, 3);
-            out += "</li></ul>\n";
-        }
-    }
-    out += "</div></body></html>\n";
-}
-
-} // namespace
+#include "corpus.h"
 
 int main(int argc, char** argv)
 {
@@ -134,15 +15,13 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::uint64_t total = std::strtoull(argv[1], nullptr, 10) << 20;
-    rng r;
+    std::uint64_t seed = 0x9E3779B97F4A7C15u;
     std::string out;
     std::uint64_t written = 0;
     while (written < total) {
         out.clear();
-        while (out.size() < (1u << 20)) {
-            page(r, out);
-        }
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), total - written));
+        append_corpus(out, std::size_t{1} << 20, seed);
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), total - written));
         if (std::fwrite(out.data(), 1, n, stdout) != n) {
             std::perror("make_corpus");
             return 1;
