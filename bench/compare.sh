@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times quib against cat on the same generated German HTML, in one run with
 # alternating runs, and prints the medians, MB/s and the ratios to cat:
-# into a file, into /dev/null and through a pipe; then quib's peak memory on
+# into a file, into /dev/null, through a pipe, and into /dev/null with
+# --utf8; then quib's peak memory on
 # two input sizes.
 #
 #   bench/compare.sh [build-dir] [megabytes] [runs]
@@ -43,8 +44,10 @@ to_null_cat() { cat "$input" > /dev/null; }
 to_null_quib() { "$quib" "$input" /dev/null; }
 pipe_cat() { cat "$input" | cat > /dev/null; }
 pipe_quib() { "$quib" "$input" /dev/stdout | cat > /dev/null; }
+utf8_null_cat() { cat "$input" > /dev/null; }
+utf8_null_quib() { "$quib" "$input" /dev/null --utf8; }
 
-pairs=(to_file to_null pipe)
+pairs=(to_file to_null pipe utf8_null)
 for i in $(seq "$runs"); do
   for p in "${pairs[@]}"; do
     sync

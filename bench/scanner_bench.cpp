@@ -1,5 +1,6 @@
 // Throughput of each way through the scanner on 64 MiB of the corpus, from a
-// memory-backed stream into /dev/null: the chunk scanners and the byte path.
+// memory-backed stream into /dev/null: the chunk scanners (with -z, and with
+// UTF-8 marks) and the byte path.
 
 #include <benchmark/benchmark.h>
 
@@ -23,7 +24,7 @@ const std::string& corpus()
     return text;
 }
 
-void scan(benchmark::State& state, chunk_scanner scanner, bool break_tags)
+void scan(benchmark::State& state, chunk_scanner scanner, bool break_tags, quote_marks marks)
 {
     const std::string& text = corpus();
     auto st = std::make_unique<scan_state>();
@@ -32,6 +33,7 @@ void scan(benchmark::State& state, chunk_scanner scanner, bool break_tags)
         std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
         start_scan(*st, in, out, break_tags);
         st->scan_chunks = scanner;
+        st->marks = marks;
         scan_top_level(*st);
         std::fclose(in);
     }
@@ -43,12 +45,17 @@ const bool registered = [] {
     const chunk_scanner_info* list = nullptr;
     const std::size_t count = usable_chunk_scanners(&list);
     for (std::size_t i = 0; i < count; ++i) {
-        benchmark::RegisterBenchmark((std::string("chunks/") + list[i].name).c_str(), scan,
-                                     list[i].scan, false)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("chunks-z/") + list[i].name).c_str(), scan,
-                                     list[i].scan, true)->Unit(benchmark::kMillisecond);
+        const std::string name = list[i].name;
+        benchmark::RegisterBenchmark(("chunks/" + name).c_str(), scan, list[i].scan, false,
+                                     GERMAN_BYTE_MARKS)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("chunks-z/" + name).c_str(), scan, list[i].scan, true,
+                                     GERMAN_BYTE_MARKS)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("chunks-utf8/" + name).c_str(), scan, list[i].scan, false,
+                                     marks_for(mark_style::german, mark_form::utf8))
+            ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("bytes only", scan, nullptr, false)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("bytes only", scan, nullptr, false, GERMAN_BYTE_MARKS)
+        ->Unit(benchmark::kMillisecond);
     return true;
 }();
 

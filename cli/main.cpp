@@ -4,6 +4,29 @@
 
 #include "cli.h"
 
+run_options parse_options(int argc, const char* const* argv)
+{
+    run_options options;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const bool after_names = i > 2;
+        if (std::strcmp(arg, "-z") == 0) {
+            options.break_tags = true;
+        } else if (!after_names) {
+            continue;
+        } else if (std::strcmp(arg, "--utf8") == 0) {
+            options.form = mark_form::utf8;
+        } else if (std::strcmp(arg, "--entities") == 0) {
+            options.form = mark_form::entities;
+        } else if (std::strcmp(arg, "--guillemets") == 0) {
+            options.style = mark_style::guillemets;
+        } else if (std::strcmp(arg, "--swiss") == 0) {
+            options.style = mark_style::swiss;
+        }
+    }
+    return options;
+}
+
 int main(int argc, char** argv)
 {
     const char* program_name = argc > 0 ? argv[0] : "quib";
@@ -11,13 +34,5 @@ int main(int argc, char** argv)
         print_help(program_name);
         return EXIT_HELP;
     }
-    // Every argument counts for -z, the two file names included; any other
-    // argument after them is ignored.
-    bool break_tags = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-z") == 0) {
-            break_tags = true;
-        }
-    }
-    return run_file(program_name, argv[1], argv[2], break_tags);
+    return run_file(program_name, argv[1], argv[2], parse_options(argc, argv));
 }

@@ -33,7 +33,8 @@ bool is_same_regular_file(const struct stat& source, const char* target)
 
 } // namespace
 
-int run_file(const char* program_name, const char* source, const char* target, bool break_tags)
+int run_file(const char* program_name, const char* source, const char* target,
+             const run_options& options)
 {
     std::FILE* in_file = std::fopen(source, "r");
     if (in_file == nullptr) {
@@ -70,7 +71,8 @@ int run_file(const char* program_name, const char* source, const char* target, b
         return EXIT_FILE_ERROR;
     }
 
-    start_scan(*st, in_file, out_file, break_tags);
+    start_scan(*st, in_file, out_file, options.break_tags);
+    st->marks = marks_for(options.style, options.form);
     scan_top_level(*st);
 
     int status = EXIT_CONVERTED;

@@ -23,7 +23,8 @@
 namespace {
 
 constexpr std::size_t CHUNK = 64;
-constexpr std::size_t CHUNK_OUT_MAX = 2 * CHUNK; // a line end before every byte
+// A line end before every byte, every byte a mark of the longest kind.
+constexpr std::size_t CHUNK_OUT_MAX = CHUNK * (1 + MARK_MAX);
 constexpr std::uint64_t ALL = ~std::uint64_t{0};
 
 inline unsigned lowest_bit(std::uint64_t x)
@@ -49,6 +50,8 @@ open_context scan_chunks(scan_state& st, open_context from)
     unsigned char* const out_block = st.out_block;
     const std::size_t in_len = st.in_len;
     const bool break_tags = st.break_tags;
+    const quote_marks marks = st.marks;
+    const bool single_byte_marks = marks.open.len == 1 && marks.close.len == 1;
     std::size_t in_pos = st.in_pos;
     std::size_t out_len = st.out_len;
     unsigned char last_char = st.last_char;
@@ -95,26 +98,35 @@ open_context scan_chunks(scan_state& st, open_context from)
         }
 
         unsigned char* o = out_block + out_len;
-        if (breaks == 0) {
+        if (breaks == 0 && single_byte_marks) {
             std::memcpy(o, p, CHUNK);
             for (std::uint64_t q = quotes; q != 0; q &= q - 1) {
                 const unsigned i = lowest_bit(q);
-                o[i] = (quote_mask >> i & 1) != 0 ? OPEN_QUOTE_BYTE : CLOSE_QUOTE_BYTE;
+                o[i] = (quote_mask >> i & 1) != 0 ? marks.open.bytes[0] : marks.close.bytes[0];
             }
             out_len += n;
         } else {
+            // Copy the stretches between the edits: line ends go before a
+            // byte, marks replace a quote.
             std::size_t k = 0;
-            for (unsigned i = 0; i < n; ++i) {
+            unsigned from = 0;
+            for (std::uint64_t e = quotes | breaks; e != 0; e &= e - 1) {
+                const unsigned i = lowest_bit(e);
+                std::memcpy(o + k, p + from, i - from);
+                k += i - from;
+                from = i;
                 if ((breaks >> i & 1) != 0) {
                     o[k++] = '\n';
                 }
-                unsigned char c = p[i];
                 if ((quotes >> i & 1) != 0) {
-                    c = (quote_mask >> i & 1) != 0 ? OPEN_QUOTE_BYTE : CLOSE_QUOTE_BYTE;
+                    const quote_mark& mark = (quote_mask >> i & 1) != 0 ? marks.open : marks.close;
+                    std::memcpy(o + k, mark.bytes, MARK_MAX);
+                    k += mark.len;
+                    from = i + 1;
                 }
-                o[k++] = c;
             }
-            out_len += k;
+            std::memcpy(o + k, p + from, n - from);
+            out_len += k + (n - from);
         }
 
         // last_char: the last top-level ordinary byte, tag end or closing quote.

@@ -13,7 +13,7 @@ constexpr auto QUOTATION_STOPS = byte_set("\"<\\&");
 
 void convert_quotation(scan_state& st)
 {
-    write_char(st, OPEN_QUOTE_BYTE);
+    write_mark(st, st.marks.open);
     finish_quotation(st);
 }
 
@@ -46,7 +46,7 @@ void finish_quotation(scan_state& st)
         }
     }
     if (st.cur_char == '"') {
-        write_char(st, CLOSE_QUOTE_BYTE);
+        write_mark(st, st.marks.close);
     }
     st.last_char = '"';
 }
@@ -90,4 +90,32 @@ void read_entity(scan_state& st)
     for (std::size_t i = 0; i < len; ++i) {
         write_char(st, name[i]);
     }
+}
+
+namespace {
+
+constexpr quote_mark mark_of(const char* bytes)
+{
+    quote_mark m{};
+    while (bytes[m.len] != '\0') {
+        m.bytes[m.len] = static_cast<unsigned char>(bytes[m.len]);
+        ++m.len;
+    }
+    return m;
+}
+
+// Opening and closing marks of each style, in each form.
+constexpr const char* MARK_TEXT[3][3][2] = {
+    // bytes                 UTF-8                            entities
+    {{"\x84", "\x93"}, {"\xE2\x80\x9E", "\xE2\x80\x9C"}, {"&bdquo;", "&ldquo;"}}, // german
+    {{"\xBB", "\xAB"}, {"\xC2\xBB", "\xC2\xAB"}, {"&raquo;", "&laquo;"}},           // guillemets
+    {{"\xAB", "\xBB"}, {"\xC2\xAB", "\xC2\xBB"}, {"&laquo;", "&raquo;"}},           // swiss
+};
+
+} // namespace
+
+quote_marks marks_for(mark_style style, mark_form form)
+{
+    const auto& text = MARK_TEXT[static_cast<int>(style)][static_cast<int>(form)];
+    return {mark_of(text[0]), mark_of(text[1])};
 }

@@ -17,6 +17,23 @@ inline constexpr unsigned char OPEN_QUOTE_BYTE = 0x84;  // „ in Windows-1252
 inline constexpr unsigned char CLOSE_QUOTE_BYTE = 0x93; // “ in Windows-1252
 inline constexpr std::size_t ENTITY_NAME_MAX = 11;  // bytes collected after '&'
 
+// The pair of marks a quotation gets, each as the bytes written for it.
+inline constexpr std::size_t MARK_MAX = 8;
+struct quote_mark {
+    unsigned char bytes[MARK_MAX];
+    unsigned char len;
+};
+struct quote_marks {
+    quote_mark open;
+    quote_mark close;
+};
+// „German“ as the single bytes of Windows-1252: the default.
+inline constexpr quote_marks GERMAN_BYTE_MARKS = {{{OPEN_QUOTE_BYTE}, 1}, {{CLOSE_QUOTE_BYTE}, 1}};
+
+enum class mark_style { german, guillemets, swiss };     // „…“, »…«, «…»
+enum class mark_form { bytes, utf8, entities };          // Windows-1252, UTF-8, HTML
+quote_marks marks_for(mark_style style, mark_form form);
+
 inline constexpr std::size_t IN_BLOCK_SIZE = std::size_t{1} << 17;
 inline constexpr std::size_t OUT_BLOCK_SIZE = std::size_t{1} << 17;
 inline constexpr int NO_PUSHED_CHAR = -2;
@@ -34,6 +51,7 @@ struct scan_state {
     int cur_char = 0;               // value most recently read, or END_OF_INPUT
     unsigned char last_char = 0;    // marker consulted only by break_before_tag
     bool break_tags = false;        // option -z
+    quote_marks marks = GERMAN_BYTE_MARKS; // what an opening and a closing quote become
 
     // Input block: bytes in_block[in_pos, in_len) are read but not yet taken.
     std::size_t read_size = IN_BLOCK_SIZE; // bytes asked of fread at once (1..IN_BLOCK_SIZE)
@@ -113,6 +131,17 @@ inline int read_char(scan_state& st)
         st.cur_char = END_OF_INPUT;
     }
     return st.cur_char;
+}
+
+// The one place a mark is written.
+inline void write_mark(scan_state& st, const quote_mark& mark)
+{
+    if (OUT_BLOCK_SIZE - st.out_len < MARK_MAX) {
+        flush_output(st);
+    }
+    for (unsigned i = 0; i < mark.len; ++i) {
+        st.out_block[st.out_len++] = mark.bytes[i];
+    }
 }
 
 inline void push_back_char(scan_state& st, unsigned char c)

@@ -203,6 +203,49 @@ TEST_F(cli_test, option_z_in_every_position)
     }
 }
 
+TEST_F(cli_test, mark_options_after_the_file_names)
+{
+    const std::string input = "<a title=\"t\">\"x\"</a>";
+    struct marks_case {
+        std::vector<std::string> options;
+        std::string open;
+        std::string close;
+    };
+    const marks_case cases[] = {
+        {{}, "\x84", "\x93"},
+        {{"--utf8"}, "\xE2\x80\x9E", "\xE2\x80\x9C"},
+        {{"--entities"}, "&bdquo;", "&ldquo;"},
+        {{"--guillemets"}, "\xBB", "\xAB"},
+        {{"--swiss"}, "\xAB", "\xBB"},
+        {{"--guillemets", "--utf8"}, "\xC2\xBB", "\xC2\xAB"},
+        {{"--utf8", "--swiss"}, "\xC2\xAB", "\xC2\xBB"},
+        {{"--entities", "--guillemets"}, "&raquo;", "&laquo;"},
+        {{"--swiss", "--entities"}, "&laquo;", "&raquo;"},
+        {{"--utf8", "--entities"}, "&bdquo;", "&ldquo;"},
+        {{"--entities", "--utf8"}, "\xE2\x80\x9E", "\xE2\x80\x9C"},
+        {{"--swiss", "--guillemets"}, "\xBB", "\xAB"},
+        {{"--UTF8", "--utf-8", "-utf8", "--swiss=1", "x"}, "\x84", "\x93"},
+        {{"--utf8", "-z"}, "\xE2\x80\x9E", "\xE2\x80\x9C"},
+    };
+    spit(dir / "in", input);
+    for (const marks_case& c : cases) {
+        std::vector<std::string> args{"in", "out"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        run_result r = run(args, dir);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(slurp(dir / "out"), "<a title=\"t\">" + c.open + "x" + c.close + "</a>")
+            << testing::PrintToString(c.options);
+    }
+}
+
+TEST_F(cli_test, mark_options_in_a_file_name_position_are_file_names)
+{
+    spit(dir / "--utf8", "\"x\"");
+    run_result r = run({"--utf8", "--swiss"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(slurp(dir / "--swiss"), "\x84x\x93");
+}
+
 TEST_F(cli_test, source_named_z_switches_the_option_on)
 {
     spit(dir / "-z", "<a><b>");

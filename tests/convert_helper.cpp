@@ -5,7 +5,7 @@
 #include <memory>
 
 std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size,
-                            std::optional<chunk_scanner> scanner)
+                            std::optional<chunk_scanner> scanner, const quote_marks& marks)
 {
     // fmemopen cannot open an empty buffer for reading on every libc; a
     // temporary file works for any input.
@@ -24,6 +24,7 @@ std::string scanner_convert(std::string_view input, bool break_tags, std::size_t
     if (scanner) {
         st->scan_chunks = *scanner;
     }
+    st->marks = marks;
     scan_top_level(*st);
     std::fclose(in);
     std::fclose(out);
@@ -38,5 +39,23 @@ std::vector<chunk_scanner_info> every_scanner()
     std::size_t count = usable_chunk_scanners(&list);
     std::vector<chunk_scanner_info> all(list, list + count);
     all.push_back({"bytes only", nullptr});
+    return all;
+}
+
+std::vector<mark_choice> every_mark_choice()
+{
+    const auto text = [](const quote_mark& m) {
+        return std::string(reinterpret_cast<const char*>(m.bytes), m.len);
+    };
+    std::vector<mark_choice> all;
+    const char* const styles[] = {"german", "guillemets", "swiss"};
+    const char* const forms[] = {"bytes", "utf8", "entities"};
+    for (int style = 0; style < 3; ++style) {
+        for (int form = 0; form < 3; ++form) {
+            quote_marks m = marks_for(static_cast<mark_style>(style), static_cast<mark_form>(form));
+            all.push_back({std::string(styles[style]) + "/" + forms[form], m, text(m.open),
+                           text(m.close)});
+        }
+    }
     return all;
 }

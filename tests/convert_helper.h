@@ -14,7 +14,17 @@
 
 std::string scanner_convert(std::string_view input, bool break_tags,
                             std::size_t read_size = IN_BLOCK_SIZE,
-                            std::optional<chunk_scanner> scanner = std::nullopt);
+                            std::optional<chunk_scanner> scanner = std::nullopt,
+                            const quote_marks& marks = GERMAN_BYTE_MARKS);
+
+// Every style in every form, with the marks as strings.
+struct mark_choice {
+    std::string name;
+    quote_marks marks;
+    std::string open;
+    std::string close;
+};
+std::vector<mark_choice> every_mark_choice();
 
 // Every way through the scanner this processor has: each usable chunk
 // scanner, and none.

@@ -75,6 +75,24 @@ TEST(differential_test, table_cases_padded_to_reach_the_chunks)
     }
 }
 
+TEST(differential_test, every_style_and_form_equals_reference)
+{
+    std::mt19937_64 rng(1852);
+    const auto scanners = every_scanner();
+    const auto choices = every_mark_choice();
+    for (int round = 0; round < 1500; ++round) {
+        std::string input = random_input(rng, round % 3 == 0 ? 600 : 80);
+        bool break_tags = round % 2 == 1;
+        const mark_choice& m = choices[rng() % choices.size()];
+        std::size_t read_size = READ_SIZES[rng() % std::size(READ_SIZES)];
+        std::string expected = reference_convert(input, break_tags, m.open, m.close);
+        for (const chunk_scanner_info& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, s.scan, m.marks), expected)
+                << s.name << ", " << m.name << ", round " << round << ", read size " << read_size;
+        }
+    }
+}
+
 TEST(differential_test, long_inputs_cross_many_blocks)
 {
     std::mt19937_64 rng(4242);

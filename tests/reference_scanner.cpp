@@ -12,6 +12,8 @@ struct model {
     int cur = 0;
     unsigned char last = 0;
     bool break_tags = false;
+    std::string open;
+    std::string close;
 
     int read()
     {
@@ -83,7 +85,7 @@ struct model {
 
     void quotation()
     {
-        put(0x84);
+        out += open;
         read();
         while (cur != '"' && cur != END) {
             if (cur == '<') {
@@ -98,7 +100,7 @@ struct model {
             read();
         }
         if (cur == '"') {
-            put(0x93);
+            out += close;
         }
         last = '"';
     }
@@ -129,11 +131,14 @@ struct model {
 
 } // namespace
 
-std::string reference_convert(std::string_view input, bool break_tags)
+std::string reference_convert(std::string_view input, bool break_tags, const std::string& open,
+                              const std::string& close)
 {
     model m;
     m.in = input;
     m.break_tags = break_tags;
+    m.open = open;
+    m.close = close;
     m.top();
     return m.out;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
-std::string reference_convert(std::string_view input, bool break_tags);
+// open and close are what an opening and a closing quote become.
+std::string reference_convert(std::string_view input, bool break_tags,
+                              const std::string& open = "\x84", const std::string& close = "\x93");
 
 #endif

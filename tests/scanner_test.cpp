@@ -39,6 +39,45 @@ TEST_P(conversion_test, every_scanner_matches_expected_for_every_read_size)
     }
 }
 
+// The expected output in another style or form: the same text with the
+// default marks replaced.
+std::string with_marks(const std::string& expected, const mark_choice& m)
+{
+    std::string r;
+    for (char c : expected) {
+        if (c == '\x84') {
+            r += m.open;
+        } else if (c == '\x93') {
+            r += m.close;
+        } else {
+            r += c;
+        }
+    }
+    return r;
+}
+
+TEST_P(conversion_test, every_style_and_form_replaces_only_the_marks)
+{
+    const conversion_case& c = GetParam();
+    ASSERT_EQ(c.input.find_first_of("\x84\x93"), std::string::npos)
+        << "a case whose input holds a mark byte cannot derive its other forms";
+    for (const mark_choice& m : every_mark_choice()) {
+        const std::string expected = with_marks(c.expected, m);
+        for (const chunk_scanner_info& s : every_scanner()) {
+            for (std::size_t read_size : {std::size_t{1}, std::size_t{64}, IN_BLOCK_SIZE}) {
+                EXPECT_EQ(shown(scanner_convert(c.input, c.break_tags, read_size, s.scan, m.marks)),
+                          shown(expected))
+                    << m.name << ", " << s.name << ", read size " << read_size;
+            }
+        }
+        if (c.input.size() < 20000) {
+            EXPECT_EQ(shown(reference_convert(c.input, c.break_tags, m.open, m.close)),
+                      shown(expected))
+                << m.name;
+        }
+    }
+}
+
 TEST_P(conversion_test, reference_matches_expected)
 {
     const conversion_case& c = GetParam();
