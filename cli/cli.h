@@ -6,6 +6,7 @@
 inline constexpr int EXIT_CONVERTED = 0;
 inline constexpr int EXIT_HELP = 1;
 inline constexpr int EXIT_FILE_ERROR = 2;
+inline constexpr int EXIT_CHECK_FOUND = 3; // --check listed suspicious quotes
 
 // Writes the help screen to standard output; program_name as it arrived.
 void print_help(const char* program_name);
@@ -17,6 +18,7 @@ struct run_options {
     bool break_tags = false;              // -z
     mark_style style = mark_style::german; // --guillemets, --swiss
     mark_form form = mark_form::bytes;     // --utf8, --entities
+    bool check = false;                    // --check
 };
 
 // Reads the options from the arguments after the program name. "-z" counts

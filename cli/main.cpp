@@ -22,6 +22,8 @@ run_options parse_options(int argc, const char* const* argv)
             options.style = mark_style::guillemets;
         } else if (std::strcmp(arg, "--swiss") == 0) {
             options.style = mark_style::swiss;
+        } else if (std::strcmp(arg, "--check") == 0) {
+            options.check = true;
         }
     }
     return options;

@@ -31,6 +31,32 @@ bool is_same_regular_file(const struct stat& source, const char* target)
            t.st_dev == source.st_dev && t.st_ino == source.st_ino;
 }
 
+// One line per spot, in the form editors jump to: "<source>:<line>: <text>".
+void print_spot(const void* context, check_spot spot, unsigned long line, unsigned long opened_line)
+{
+    const char* source = static_cast<const char*>(context);
+    switch (spot) {
+    case check_spot::quote_after_digit:
+        std::fprintf(stderr,
+                     "%s:%lu: Anfuehrungszeichen direkt nach einer Ziffer oeffnet eine"
+                     " Anfuehrung; fuer ein Zollzeichen \\\" schreiben\n",
+                     source, line);
+        break;
+    case check_spot::paragraph_in_quote:
+        std::fprintf(stderr,
+                     "%s:%lu: Anfuehrung, die hier beginnt, geht ueber eine Absatzgrenze"
+                     " (Leerzeile oder </p>)\n",
+                     source, opened_line);
+        break;
+    case check_spot::quote_cut_off:
+        std::fprintf(stderr,
+                     "%s:%lu: Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht"
+                     " geschlossen\n",
+                     source, opened_line);
+        break;
+    }
+}
+
 } // namespace
 
 int run_file(const char* program_name, const char* source, const char* target,
@@ -73,6 +99,12 @@ int run_file(const char* program_name, const char* source, const char* target,
 
     start_scan(*st, in_file, out_file, options.break_tags);
     st->marks = marks_for(options.style, options.form);
+    quote_check check;
+    check.report = print_spot;
+    check.context = source;
+    if (options.check) {
+        enable_check(*st, check);
+    }
     scan_top_level(*st);
 
     int status = EXIT_CONVERTED;
@@ -92,6 +124,9 @@ int run_file(const char* program_name, const char* source, const char* target,
     if (write_error != 0) {
         report(program_name, "Zieldatei", target, "konnte nicht geschrieben werden", write_error);
         status = EXIT_FILE_ERROR;
+    }
+    if (status == EXIT_CONVERTED && check.spots > 0) {
+        status = EXIT_CHECK_FOUND;
     }
     return status;
 }

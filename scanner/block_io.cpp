@@ -38,7 +38,7 @@ void flush_output(scan_state& st)
 
 void copy_run(scan_state& st, const bool (&stops)[256])
 {
-    if (st.pushed_char != NO_PUSHED_CHAR) {
+    if (st.pushed_char != NO_PUSHED_CHAR || st.check != nullptr) {
         return;
     }
     std::size_t end = st.in_pos;

@@ -50,6 +50,9 @@ void finish_tag(scan_state& st)
         case '>':
             write_char(st, '>');
             st.last_char = '>';
+            if (st.check != nullptr) {
+                note_tag_end(st);
+            }
             if (--depth == 0) {
                 return;
             }
@@ -65,6 +68,9 @@ void finish_tag(scan_state& st)
             break;
         default:
             write_char(st, c);
+            if (st.check != nullptr) {
+                note_tag_byte(st, c);
+            }
             break;
         }
     }

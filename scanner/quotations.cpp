@@ -14,6 +14,9 @@ constexpr auto QUOTATION_STOPS = byte_set("\"<\\&");
 void convert_quotation(scan_state& st)
 {
     write_mark(st, st.marks.open);
+    if (st.check != nullptr) {
+        note_quotation_start(st);
+    }
     finish_quotation(st);
 }
 
@@ -47,6 +50,9 @@ void finish_quotation(scan_state& st)
     }
     if (st.cur_char == '"') {
         write_mark(st, st.marks.close);
+    }
+    if (st.check != nullptr) {
+        note_quotation_end(st);
     }
     st.last_char = '"';
 }

@@ -45,6 +45,28 @@ enum class open_context { top_level, quotation, tag, tag_in_quotation };
 // a quotation (see chunk_scan.h).
 using chunk_scanner = open_context (*)(scan_state&, open_context from);
 
+// Suspicious spots that option --check reports. The scanner finds them and
+// hands each to report(); it never prints anything itself.
+enum class check_spot {
+    quote_after_digit,   // an opening quote right after a digit: an inch mark?
+    paragraph_in_quote,  // an empty line or </p> inside a quotation
+    quote_cut_off,       // the input ends inside a quotation
+};
+struct quote_check {
+    void (*report)(const void* context, check_spot spot, unsigned long line,
+                   unsigned long opened_line) = nullptr;
+    const void* context = nullptr;
+    unsigned long spots = 0;         // reported so far
+    unsigned long line = 1;          // of the byte read last
+    int prev_byte = END_OF_INPUT;    // the source byte before the one read last
+    bool blank_line = false;         // only blanks since the last line end inside a quotation
+    bool in_quotation = false;
+    unsigned long opened_line = 0;   // where the open quotation began
+    bool boundary_reported = false;  // once per quotation
+    unsigned char tag_text[3] = {};  // the start of a tag inside a quotation
+    std::size_t tag_len = 0;
+};
+
 struct scan_state {
     std::FILE* in_file = nullptr;   // source, opened by the driver
     std::FILE* out_file = nullptr;  // target, opened by the driver
@@ -52,6 +74,7 @@ struct scan_state {
     unsigned char last_char = 0;    // marker consulted only by break_before_tag
     bool break_tags = false;        // option -z
     quote_marks marks = GERMAN_BYTE_MARKS; // what an opening and a closing quote become
+    quote_check* check = nullptr;   // --check: find suspicious quotes (byte at a time only)
 
     // Input block: bytes in_block[in_pos, in_len) are read but not yet taken.
     std::size_t read_size = IN_BLOCK_SIZE; // bytes asked of fread at once (1..IN_BLOCK_SIZE)
@@ -92,6 +115,16 @@ void read_entity(scan_state& st);       // after '&'
 void finish_quotation(scan_state& st);
 void finish_tag(scan_state& st);
 
+// Switches --check on for a pass prepared by start_scan.
+void enable_check(scan_state& st, quote_check& check);
+// --check, beneath the handlers: every source byte read, a quotation opened
+// and closed, a byte inside a tag inside a quotation and that tag's end.
+void note_source_byte(scan_state& st);
+void note_quotation_start(scan_state& st);
+void note_quotation_end(scan_state& st);
+void note_tag_byte(scan_state& st, int c);
+void note_tag_end(scan_state& st);
+
 // Block input and output beneath the handlers.
 bool refill_input(scan_state& st);     // false once the input has ended
 void flush_output(scan_state& st);
@@ -127,6 +160,9 @@ inline int read_char(scan_state& st)
         st.pushed_char = NO_PUSHED_CHAR;
     } else if (st.in_pos < st.in_len || refill_input(st)) {
         st.cur_char = st.in_block[st.in_pos++];
+        if (st.check != nullptr) {
+            note_source_byte(st);
+        }
     } else {
         st.cur_char = END_OF_INPUT;
     }

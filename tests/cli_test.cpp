@@ -246,6 +246,46 @@ TEST_F(cli_test, mark_options_in_a_file_name_position_are_file_names)
     EXPECT_EQ(slurp(dir / "--swiss"), "\x84x\x93");
 }
 
+TEST_F(cli_test, check_reports_spots_with_status_3_and_the_same_target)
+{
+    const std::string input = "Ein 12\" Monitor.\r\nEr sagte \"ja\".\r\n";
+    spit(dir / "in.txt", input);
+    run_result plain = run({"in.txt", "plain.txt"}, dir, "quib");
+    run_result checked = run({"in.txt", "checked.txt", "--check"}, dir, "quib");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(checked.status, 3);
+    EXPECT_EQ(slurp(dir / "checked.txt"), slurp(dir / "plain.txt"));
+    EXPECT_EQ(checked.err,
+              "in.txt:1: Anfuehrungszeichen direkt nach einer Ziffer oeffnet eine Anfuehrung;"
+              " fuer ein Zollzeichen \\\" schreiben\n"
+              "in.txt:2: Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht"
+              " geschlossen\n");
+    for (char c : checked.err) {
+        ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "messages are plain ASCII";
+    }
+}
+
+TEST_F(cli_test, check_without_findings_and_with_errors)
+{
+    spit(dir / "good.txt", "Er sagte \"Hallo\".\n\n\"Zweiter\" Absatz.\n");
+    run_result r = run({"good.txt", "out.txt", "--check"}, dir, "quib");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+
+    spit(dir / "bad.txt", "12\"");
+    r = run({"bad.txt", "/dev/full", "--check"}, dir, "quib");
+    EXPECT_EQ(r.status, 2) << "an error outranks the findings";
+    r = run({"missing.txt", "out2.txt", "--check"}, dir, "quib");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(fs::exists(dir / "out2.txt"));
+
+    r = run({"bad.txt", "--check"}, dir, "quib");
+    EXPECT_EQ(r.status, 0) << "--check as the target is a file name";
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(slurp(dir / "--check"), "12\x84");
+}
+
 TEST_F(cli_test, source_named_z_switches_the_option_on)
 {
     spit(dir / "-z", "<a><b>");

@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <memory>
 
-std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size,
-                            std::optional<chunk_scanner> scanner, const quote_marks& marks)
+namespace {
+
+std::string convert_with(std::string_view input, bool break_tags, std::size_t read_size,
+                         std::optional<chunk_scanner> scanner, const quote_marks& marks,
+                         quote_check* check)
 {
     // fmemopen cannot open an empty buffer for reading on every libc; a
     // temporary file works for any input.
@@ -25,12 +28,38 @@ std::string scanner_convert(std::string_view input, bool break_tags, std::size_t
         st->scan_chunks = *scanner;
     }
     st->marks = marks;
+    if (check != nullptr) {
+        enable_check(*st, *check);
+    }
     scan_top_level(*st);
     std::fclose(in);
     std::fclose(out);
     std::string result(out_data, out_size);
     std::free(out_data);
     return result;
+}
+
+void collect_spot(const void* context, check_spot spot, unsigned long line, unsigned long)
+{
+    auto* spots = static_cast<std::vector<found_spot>*>(const_cast<void*>(context));
+    spots->push_back({spot, line});
+}
+
+} // namespace
+
+std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size,
+                            std::optional<chunk_scanner> scanner, const quote_marks& marks)
+{
+    return convert_with(input, break_tags, read_size, scanner, marks, nullptr);
+}
+
+std::string scanner_check(std::string_view input, bool break_tags, std::size_t read_size,
+                          std::vector<found_spot>& spots)
+{
+    quote_check check;
+    check.report = collect_spot;
+    check.context = &spots;
+    return convert_with(input, break_tags, read_size, std::nullopt, GERMAN_BYTE_MARKS, &check);
 }
 
 std::vector<chunk_scanner_info> every_scanner()

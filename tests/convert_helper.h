@@ -17,6 +17,17 @@ std::string scanner_convert(std::string_view input, bool break_tags,
                             std::optional<chunk_scanner> scanner = std::nullopt,
                             const quote_marks& marks = GERMAN_BYTE_MARKS);
 
+// One spot that --check found.
+struct found_spot {
+    check_spot spot;
+    unsigned long line;
+    bool operator==(const found_spot&) const = default;
+};
+
+// The conversion with --check: the output, and the spots in the order found.
+std::string scanner_check(std::string_view input, bool break_tags, std::size_t read_size,
+                          std::vector<found_spot>& spots);
+
 // Every style in every form, with the marks as strings.
 struct mark_choice {
     std::string name;
