@@ -9,7 +9,11 @@
 // nested '<', a '>' outside a tag) or where fewer than 64 bytes are left, and
 // say which handlers are open there; the caller goes on with those handlers
 // from exactly that byte. Started inside a quotation (by the quotation
-// handler), the chunks also stop at the quotation's closing quote. last_char is kept exactly as the byte-at-a-time
+// handler), the chunks also stop at the quotation's closing quote.
+// An entity whose whole window is in the block is settled here, as the entity
+// handler would: an unknown name is copied as it stands, a quote entity acts
+// as a quote (except one that would close the quotation handler's own
+// quotation, which is left to that handler). last_char is kept exactly as the byte-at-a-time
 // rules leave it.
 //
 // Included by one source file per instruction set; everything here is
@@ -18,6 +22,7 @@
 #include <cstring>
 
 #include "chunk_masks.h"
+#include "entity_names.h"
 #include "scanner.h"
 
 namespace {
@@ -140,7 +145,32 @@ open_context scan_chunks(scan_state& st, open_context from)
         if (n != 64) {
             in_tag = n == 0 ? in_tag : (tag_mask >> (n - 1) & 1) != 0;
             in_quote = n == 0 ? in_quote : (quote_mask >> (n - 1) & 1) != 0;
-            break;
+            if (p[n] != '&' || in_len - in_pos <= ENTITY_NAME_MAX) {
+                break;
+            }
+            const unsigned char* name = p + n + 1;
+            const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
+            if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
+                st.out_len = out_len;
+                flush_output(st);
+                out_len = st.out_len;
+            }
+            if (!is_quote_entity(name, len)) {
+                std::memcpy(out_block + out_len, p + n, 1 + len);
+                out_len += 1 + len;
+            } else if (stop_at_quote) {
+                break;
+            } else {
+                const quote_mark& mark = in_quote ? marks.close : marks.open;
+                std::memcpy(out_block + out_len, mark.bytes, MARK_MAX);
+                out_len += mark.len;
+                if (in_quote) {
+                    last_char = '"';
+                }
+                in_quote = !in_quote;
+            }
+            in_pos += 1 + len;
+            continue;
         }
         in_tag = (tag_mask >> 63) != 0;
         in_quote = (quote_mask >> 63) != 0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "entity_names.h"
 #include "scanner.h"
 
 namespace {
@@ -56,21 +57,6 @@ void finish_quotation(scan_state& st)
     }
     st.last_char = '"';
 }
-
-namespace {
-
-bool is_quote_entity(const unsigned char* name, std::size_t len)
-{
-    static const char* const names[] = {"quot;", "bdquo;", "ldquo;"};
-    for (const char* known : names) {
-        if (len == std::strlen(known) && std::memcmp(name, known, len) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 // The name is kept with its length, so a NUL among its bytes is written like
 // any other byte.
