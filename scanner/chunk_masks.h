@@ -7,7 +7,9 @@
 // internal to each file that includes it, so no code compiled for a wider
 // instruction set can stand in for the baseline code at link time.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -19,19 +21,38 @@ struct chunk_masks {
     std::uint64_t backslash;  // '\'
 };
 
+// Bit 7 of each byte of x set where that byte is zero, exactly (no borrow
+// crosses from one byte into the next).
+inline std::uint64_t zero_bytes(std::uint64_t x)
+{
+    constexpr std::uint64_t LOW7 = 0x7F7F7F7F7F7F7F7Fu;
+    return ~(((x & LOW7) + LOW7) | x | LOW7);
+}
+
+// The high bits of the eight bytes as eight adjacent bits, byte 0 lowest.
+inline std::uint64_t gather_high_bits(std::uint64_t x)
+{
+    return ((x >> 7) & 0x0101010101010101u) * 0x0102040810204080u >> 56;
+}
+
+// Eight bytes at a time in ordinary registers, for processors without a
+// vector path here.
 inline chunk_masks classify_scalar(const unsigned char* p)
 {
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
     chunk_masks m{};
-    for (unsigned i = 0; i < 64; ++i) {
-        std::uint64_t bit = std::uint64_t{1} << i;
-        switch (p[i]) {
-        case '"': m.quote |= bit; break;
-        case '&': m.amp |= bit; break;
-        case '<': m.open |= bit; break;
-        case '>': m.close |= bit; break;
-        case '\\': m.backslash |= bit; break;
-        default: break;
+    for (unsigned word = 0; word < 8; ++word) {
+        std::uint64_t w;
+        std::memcpy(&w, p + 8 * word, 8);
+        if constexpr (std::endian::native == std::endian::big) {
+            w = __builtin_bswap64(w);
         }
+        const unsigned shift = 8 * word;
+        m.quote |= gather_high_bits(zero_bytes(w ^ ONES * '"')) << shift;
+        m.amp |= gather_high_bits(zero_bytes(w ^ ONES * '&')) << shift;
+        m.open |= gather_high_bits(zero_bytes(w ^ ONES * '<')) << shift;
+        m.close |= gather_high_bits(zero_bytes(w ^ ONES * '>')) << shift;
+        m.backslash |= gather_high_bits(zero_bytes(w ^ ONES * '\\')) << shift;
     }
     return m;
 }
