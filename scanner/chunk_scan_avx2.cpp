@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "chunk_scan.h"
+#include "prefix_xor_clmul.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ chunk_masks classify_avx2(const unsigned char* p)
     return {bits_of(lo, hi, _mm256_set1_epi8('"')), bits_of(lo, hi, _mm256_set1_epi8('&')),
             bits_of(lo, hi, _mm256_set1_epi8('<')), bits_of(lo, hi, _mm256_set1_epi8('>')),
             bits_of(lo, hi, _mm256_set1_epi8('\\'))};
-}
-
-// Multiplying by all ones without carries sums every lower bit into each bit.
-inline std::uint64_t prefix_xor_clmul(std::uint64_t x)
-{
-    const __m128i product =
-        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(x)), _mm_set1_epi8(-1), 0);
-    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "chunk_scan.h"
+#include "prefix_xor_clmul.h"
 
 namespace {
 
@@ -16,13 +17,6 @@ chunk_masks classify_avx512(const unsigned char* p)
             _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('<')),
             _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('>')),
             _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\\'))};
-}
-
-inline std::uint64_t prefix_xor_clmul(std::uint64_t x)
-{
-    const __m128i product =
-        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(x)), _mm_set1_epi8(-1), 0);
-    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
 
 } // namespace
