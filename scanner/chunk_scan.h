@@ -1,20 +1,20 @@
 #ifndef QUIB_CHUNK_SCAN_H
 #define QUIB_CHUNK_SCAN_H
 
-// The top level's fast way through the input: 64-byte chunks classified with
-// bit masks. Tag state follows from a prefix XOR of '<' and '>', quotation
-// state from a prefix XOR of the quotes outside tags; the chunk is copied
-// whole and its quotes patched into marks. The chunks stop at the first byte
-// that needs a handler's judgement (a backslash, an '&' outside a tag, a
-// nested '<', a '>' outside a tag) or where fewer than 64 bytes are left, and
-// say which handlers are open there; the caller goes on with those handlers
-// from exactly that byte. Started inside a quotation (by the quotation
-// handler), the chunks also stop at the quotation's closing quote.
+// The fast way through the input: 64-byte chunks classified with bit masks.
+// Tag state follows from a prefix XOR of '<' and '>', quotation state from a
+// prefix XOR of the quotes outside tags; the chunk is copied whole and its
+// quotes patched into marks. The chunks stop at the first byte that needs a
+// handler's judgement (a backslash, an '&' outside a tag, a nested '<', a '>'
+// outside a tag) or where fewer than 64 bytes are left, and say which
+// handlers are open there; the caller goes on with those handlers from exactly
+// that byte. Started inside a quotation (by the quotation handler), the chunks
+// also stop at the quotation's closing quote.
 // An entity whose whole window is in the block is settled here, as the entity
 // handler would: an unknown name is copied as it stands, a quote entity acts
 // as a quote (except one that would close the quotation handler's own
-// quotation, which is left to that handler). last_char is kept exactly as the byte-at-a-time
-// rules leave it.
+// quotation, which is left to that handler). last_char is kept exactly as the
+// byte-at-a-time rules leave it.
 //
 // Included by one source file per instruction set; everything here is
 // internal to that file.
@@ -70,30 +70,18 @@ open_context scan_chunks(scan_state& st, open_context from)
         const unsigned char* p = in_block + in_pos;
         const chunk_masks m = Classify(p);
 
-        // Bit set for '<' and the bytes inside a tag; clear for its '>'. The
-        // masks that depend on the tag state at the chunk's start are worked
-        // out for both states before that state is known, which keeps the
-        // chain from one chunk to the next short.
-        const std::uint64_t tag_if_out = PrefixXor(m.open | m.close);
-        const std::uint64_t tag_mask = tag_if_out ^ (in_tag ? ALL : 0);
-        const std::uint64_t always_stop = m.backslash;
-        const std::uint64_t stop_if_out = always_stop | ((m.amp | m.open) & ~tag_if_out) |
-                                          (m.close & tag_if_out) |
-                                          (stop_at_quote ? m.quote & ~tag_if_out : 0);
-        const std::uint64_t stop_if_in = always_stop | ((m.amp | m.open) & tag_if_out) |
-                                         (m.close & ~tag_if_out) |
-                                         (stop_at_quote ? m.quote & tag_if_out : 0);
-        const std::uint64_t needs_handler = in_tag ? stop_if_in : stop_if_out;
+        // Bit set for '<' and the bytes inside a tag; clear for its '>'.
+        const std::uint64_t tag_mask = PrefixXor(m.open | m.close) ^ (in_tag ? ALL : 0);
+        const std::uint64_t needs_handler =
+            m.backslash | ((m.amp | m.open) & ~tag_mask) | (m.close & tag_mask) |
+            (stop_at_quote ? m.quote & ~tag_mask : 0);
         const unsigned n = needs_handler != 0 ? lowest_bit(needs_handler) : 64;
         const std::uint64_t valid = n == 64 ? ALL : (std::uint64_t{1} << n) - 1;
 
         // Bit set for an opening quote and the quotation's inside; clear for
         // its closing quote. Bits from n on are never used.
-        const std::uint64_t quote_if_out = PrefixXor(m.quote & ~tag_if_out);
-        const std::uint64_t quote_if_in = PrefixXor(m.quote & tag_if_out);
         const std::uint64_t quotes = m.quote & ~tag_mask & valid;
-        const std::uint64_t quote_mask =
-            (in_tag ? quote_if_in : quote_if_out) ^ (in_quote ? ALL : 0);
+        const std::uint64_t quote_mask = PrefixXor(quotes) ^ (in_quote ? ALL : 0);
         const std::uint64_t tag_ends = m.close & valid;
 
         std::uint64_t breaks = 0;

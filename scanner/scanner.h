@@ -169,7 +169,8 @@ inline int read_char(scan_state& st)
     return st.cur_char;
 }
 
-// The one place a mark is written.
+// Where the handlers write a mark; the chunk scanners patch the same pair,
+// st.marks, into their chunks.
 inline void write_mark(scan_state& st, const quote_mark& mark)
 {
     if (OUT_BLOCK_SIZE - st.out_len < MARK_MAX) {
