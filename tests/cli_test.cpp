@@ -38,8 +38,11 @@ std::string read_fd(int fd)
 // Runs the executable with argv[0] = program_name in directory dir; stdin is
 // stdin_data through a pipe. stderr goes to a file so that a large stdout
 // cannot block the child.
+// as_user, if not 0, is the user the program runs as (the test must be root);
+// exe is the program file.
 run_result run(const std::vector<std::string>& args, const fs::path& dir,
-               const std::string& program_name = QUIB_EXE, const std::string& stdin_data = "")
+               const std::string& program_name = QUIB_EXE, const std::string& stdin_data = "",
+               uid_t as_user = 0, const std::string& exe = QUIB_EXE)
 {
     int out_pipe[2];
     int in_pipe[2];
@@ -55,6 +58,9 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir,
         ::dup2(err_fd, 2);
         ::close(in_pipe[1]);
         ::close(out_pipe[0]);
+        if (as_user != 0 && (::setgid(as_user) != 0 || ::setuid(as_user) != 0)) {
+            ::_exit(125);
+        }
         if (::chdir(dir.c_str()) != 0) {
             ::_exit(126);
         }
@@ -64,7 +70,7 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir,
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        ::execv(QUIB_EXE, argv.data());
+        ::execv(exe.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(in_pipe[0]);
@@ -327,12 +333,17 @@ TEST_F(cli_test, unreadable_source_is_reported_and_target_not_created)
 
 TEST_F(cli_test, source_without_permission_is_reported)
 {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root reads every file; run as another user to see this case";
-    }
+    // Root reads every file, so as root the program runs as nobody.
+    const uid_t nobody = 65534;
+    const uid_t as_user = ::geteuid() == 0 ? nobody : 0;
+    fs::permissions(dir, fs::perms::all);
+    // A copy in the test's own folder, which nobody may enter, unlike perhaps
+    // the build folder.
+    fs::copy_file(QUIB_EXE, dir / "quib-copy");
+    fs::permissions(dir / "quib-copy", fs::perms::all);
     spit(dir / "secret", "x");
     fs::permissions(dir / "secret", fs::perms::none);
-    run_result r = run({"secret", "out"}, dir);
+    run_result r = run({"secret", "out"}, dir, "quib", "", as_user, (dir / "quib-copy").string());
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Permission denied"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "out"));
