@@ -19,10 +19,10 @@ normal=$work/corpus-100.html
 time_of() { /usr/bin/time -f '%e %M' "$quib" "$1" /dev/null 2>&1 | tail -1; }
 
 printf '%-22s %10s %8s %12s\n' input bytes seconds "peak KiB"
-for spec in "lt:b'<':$n" "amp:b'&':$n" "quote:b'\"':$n" "backslash:b'\\\\\\\\':$n" \
+for entry in "lt:b'<':$n" "amp:b'&':$n" "quote:b'\"':$n" "backslash:b'\\\\\\\\':$n" \
             "lt-gt:b'<>':$n" "amp-quote:b'&\"':$n" "long-line:b'x':104857600" \
             "lt-100MiB:b'<':104857600" "amp-100MiB:b'&':104857600"; do
-  IFS=: read -r name pattern count <<<"$spec"
+  IFS=: read -r name pattern count <<<"$entry"
   f=$(make_input "$name" "$pattern" "$count")
   read -r s kib <<<"$(time_of "$f")"
   printf '%-22s %10s %8s %12s\n' "$name" "$(stat -c %s "$f")" "$s" "$kib"
