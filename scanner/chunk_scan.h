@@ -100,12 +100,14 @@ open_context scan_chunks(scan_state& st, open_context from)
             out_len += n;
         } else {
             // Copy the stretches between the edits: line ends go before a
-            // byte, marks replace a quote.
+            // byte, marks replace a quote. Each stretch is copied as a whole
+            // chunk, whose excess the next write covers: the input block has
+            // slack behind it, and the output room covers the widest chunk.
             std::size_t k = 0;
             unsigned from = 0;
             for (std::uint64_t e = quotes | breaks; e != 0; e &= e - 1) {
                 const unsigned i = lowest_bit(e);
-                std::memcpy(o + k, p + from, i - from);
+                std::memcpy(o + k, p + from, CHUNK);
                 k += i - from;
                 from = i;
                 if ((breaks >> i & 1) != 0) {
@@ -118,7 +120,7 @@ open_context scan_chunks(scan_state& st, open_context from)
                     from = i + 1;
                 }
             }
-            std::memcpy(o + k, p + from, n - from);
+            std::memcpy(o + k, p + from, CHUNK);
             out_len += k + (n - from);
         }
 

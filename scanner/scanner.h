@@ -36,6 +36,9 @@ quote_marks marks_for(mark_style style, mark_form form);
 
 inline constexpr std::size_t IN_BLOCK_SIZE = std::size_t{1} << 17;
 inline constexpr std::size_t OUT_BLOCK_SIZE = std::size_t{1} << 17;
+// Bytes after the input block that the chunk scanners may read (and ignore),
+// so that they copy in whole chunks.
+inline constexpr std::size_t IN_BLOCK_SLACK = 64;
 inline constexpr int NO_PUSHED_CHAR = -2;
 
 struct scan_state;
@@ -89,7 +92,7 @@ struct scan_state {
     int read_errno = 0;             // first read error, 0 if none
     int write_errno = 0;            // first write error, 0 if none
 
-    unsigned char in_block[IN_BLOCK_SIZE];
+    unsigned char in_block[IN_BLOCK_SIZE + IN_BLOCK_SLACK];
     unsigned char out_block[OUT_BLOCK_SIZE];
 };
 
