@@ -32,7 +32,7 @@ bool is_same_regular_file(const struct stat& source, const char* target)
 }
 
 // One line per spot, in the form editors jump to: "<source>:<line>: <text>".
-void print_spot(const void* context, check_spot spot, unsigned long line, unsigned long opened_line)
+void print_spot(const void* context, check_spot spot, unsigned long line)
 {
     const char* source = static_cast<const char*>(context);
     switch (spot) {
@@ -46,13 +46,13 @@ void print_spot(const void* context, check_spot spot, unsigned long line, unsign
         std::fprintf(stderr,
                      "%s:%lu: Anfuehrung, die hier beginnt, geht ueber eine Absatzgrenze"
                      " (Leerzeile oder </p>)\n",
-                     source, opened_line);
+                     source, line);
         break;
     case check_spot::quote_cut_off:
         std::fprintf(stderr,
                      "%s:%lu: Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht"
                      " geschlossen\n",
-                     source, opened_line);
+                     source, line);
         break;
     }
 }

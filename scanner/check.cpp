@@ -12,7 +12,7 @@ void report(scan_state& st, check_spot spot, unsigned long line)
 {
     quote_check& c = *st.check;
     ++c.spots;
-    c.report(c.context, spot, line, c.opened_line);
+    c.report(c.context, spot, line);
 }
 
 void report_boundary(scan_state& st)

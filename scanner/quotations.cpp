@@ -1,7 +1,6 @@
 // Quotations and the quote entities: what the program is for.
 
 #include <cstddef>
-#include <cstring>
 
 #include "entity_names.h"
 #include "scanner.h"

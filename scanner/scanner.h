@@ -56,8 +56,8 @@ enum class check_spot {
     quote_cut_off,       // the input ends inside a quotation
 };
 struct quote_check {
-    void (*report)(const void* context, check_spot spot, unsigned long line,
-                   unsigned long opened_line) = nullptr;
+    // line: the quote's for quote_after_digit, else where the quotation opened.
+    void (*report)(const void* context, check_spot spot, unsigned long line) = nullptr;
     const void* context = nullptr;
     unsigned long spots = 0;         // reported so far
     unsigned long line = 1;          // of the byte read last

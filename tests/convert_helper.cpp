@@ -39,7 +39,7 @@ std::string convert_with(std::string_view input, bool break_tags, std::size_t re
     return result;
 }
 
-void collect_spot(const void* context, check_spot spot, unsigned long line, unsigned long)
+void collect_spot(const void* context, check_spot spot, unsigned long line)
 {
     auto* spots = static_cast<std::vector<found_spot>*>(const_cast<void*>(context));
     spots->push_back({spot, line});
