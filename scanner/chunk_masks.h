@@ -58,7 +58,7 @@ inline chunk_masks classify_scalar(const unsigned char* p)
 }
 
 // Bit i of the result is the XOR of bits 0..i of x.
-inline std::uint64_t prefix_xor(std::uint64_t x)
+inline std::uint64_t prefix_xor_shifts(std::uint64_t x)
 {
     x ^= x << 1;
     x ^= x << 2;

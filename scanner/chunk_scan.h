@@ -42,136 +42,200 @@ inline unsigned highest_bit(std::uint64_t x)
     return 63 - static_cast<unsigned>(__builtin_clzll(x));
 }
 
-template <chunk_masks (*Classify)(const unsigned char*),
-          std::uint64_t (*PrefixXor)(std::uint64_t) = prefix_xor>
-open_context scan_chunks(scan_state& st, open_context from)
+// The parts of a chunk scanner that need no vector instructions. Each
+// instruction set derives its own parts from these, bringing its classify
+// (the masks of a chunk) and whatever it does faster.
+struct scalar_parts {
+    static chunk_masks classify(const unsigned char* p) { return classify_scalar(p); }
+
+    static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_shifts(x); }
+
+    // Copies a chunk with its quotes replaced by one-byte marks: the bytes in
+    // opens become open, those in closes become close.
+    static void copy_with_byte_marks(unsigned char* o, const unsigned char* p,
+                                     std::uint64_t opens, std::uint64_t closes,
+                                     unsigned char open, unsigned char close)
+    {
+        std::memcpy(o, p, CHUNK);
+        for (std::uint64_t q = opens | closes; q != 0; q &= q - 1) {
+            const unsigned i = lowest_bit(q);
+            o[i] = (opens >> i & 1) != 0 ? open : close;
+        }
+    }
+};
+
+// Writes the first n bytes of chunk p to o, each quote in quotes replaced by
+// its mark (opening where quote_mask has its bit) and a line end before each
+// byte in breaks; returns the number of bytes written. Each stretch between
+// two edits is copied as a whole chunk, whose excess the next write covers:
+// the input block has slack behind it, and the output room covers the widest
+// chunk.
+inline std::size_t copy_with_edits(unsigned char* o, const unsigned char* p, unsigned n,
+                                   std::uint64_t quotes, std::uint64_t quote_mask,
+                                   std::uint64_t breaks, const quote_marks& marks)
 {
-    const bool stop_at_quote = from == open_context::quotation;
-    bool in_tag = false; // at the start of the chunk
-    bool in_quote = stop_at_quote;
+    std::size_t k = 0;
+    unsigned from = 0;
+    for (std::uint64_t e = quotes | breaks; e != 0; e &= e - 1) {
+        const unsigned i = lowest_bit(e);
+        std::memcpy(o + k, p + from, CHUNK);
+        k += i - from;
+        from = i;
+        if ((breaks >> i & 1) != 0) {
+            o[k++] = '\n';
+        }
+        if ((quotes >> i & 1) != 0) {
+            const quote_mark& mark = (quote_mask >> i & 1) != 0 ? marks.open : marks.close;
+            std::memcpy(o + k, mark.bytes, MARK_MAX);
+            k += mark.len;
+            from = i + 1;
+        }
+    }
+    std::memcpy(o + k, p + from, CHUNK);
+    return k + (n - from);
+}
+
+// All ones if the top bit of x is set, else zero.
+inline std::uint64_t spread_top_bit(std::uint64_t x)
+{
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(x) >> 63);
+}
+
+// The loop, compiled once for each way it can be asked to run, so the checks
+// of those choices stay out of it: StopAtQuote when the quotation handler
+// asks, BreakTags for option -z, ByteMarks when both marks are one byte.
+template <class Isa, bool StopAtQuote, bool BreakTags, bool ByteMarks>
+open_context scan_chunks_as(scan_state& st)
+{
+    // All ones when the next chunk starts inside a tag, inside a quotation.
+    std::uint64_t in_tag = 0;
+    std::uint64_t in_quote = StopAtQuote ? ALL : 0;
     // Byte stores into the output may alias the state, so the loop works on
     // copies of the fields it uses.
     const unsigned char* const in_block = st.in_block;
-    unsigned char* const out_block = st.out_block;
+    unsigned char* out_block = st.out_block;
     const std::size_t in_len = st.in_len;
-    const bool break_tags = st.break_tags;
     const quote_marks marks = st.marks;
-    const bool single_byte_marks = marks.open.len == 1 && marks.close.len == 1;
+    const unsigned char open_byte = marks.open.bytes[0];
+    const unsigned char close_byte = marks.close.bytes[0];
     std::size_t in_pos = st.in_pos;
     std::size_t out_len = st.out_len;
+    // last_char is the byte last_at points to, if it is set, else last_char.
     unsigned char last_char = st.last_char;
+    const unsigned char* last_at = nullptr;
 
     while (in_len - in_pos >= CHUNK) {
         if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
             st.out_len = out_len;
             flush_output(st);
             out_len = st.out_len;
+            out_block = st.out_block;
         }
         const unsigned char* p = in_block + in_pos;
-        const chunk_masks m = Classify(p);
+        const chunk_masks m = Isa::classify(p);
 
         // Bit set for '<' and the bytes inside a tag; clear for its '>'.
-        const std::uint64_t tag_mask = PrefixXor(m.open | m.close) ^ (in_tag ? ALL : 0);
+        const std::uint64_t tag_mask = Isa::prefix_xor(m.open | m.close) ^ in_tag;
         const std::uint64_t needs_handler =
             m.backslash | ((m.amp | m.open) & ~tag_mask) | (m.close & tag_mask) |
-            (stop_at_quote ? m.quote & ~tag_mask : 0);
-        const unsigned n = needs_handler != 0 ? lowest_bit(needs_handler) : 64;
-        const std::uint64_t valid = n == 64 ? ALL : (std::uint64_t{1} << n) - 1;
+            (StopAtQuote ? m.quote & ~tag_mask : 0);
+        // Most chunks go through whole.
+        const bool whole = needs_handler == 0;
+        const unsigned n = whole ? 64 : lowest_bit(needs_handler);
+        const std::uint64_t valid = whole ? ALL : (std::uint64_t{1} << n) - 1;
 
         // Bit set for an opening quote and the quotation's inside; clear for
         // its closing quote. Bits from n on are never used.
         const std::uint64_t quotes = m.quote & ~tag_mask & valid;
-        const std::uint64_t quote_mask = PrefixXor(quotes) ^ (in_quote ? ALL : 0);
+        const std::uint64_t quote_mask = Isa::prefix_xor(quotes) ^ in_quote;
         const std::uint64_t tag_ends = m.close & valid;
 
-        std::uint64_t breaks = 0;
-        if (break_tags) {
-            const std::uint64_t top_tags = m.open & ~quote_mask & valid;
-            breaks = top_tags & ((tag_ends << 1) | (last_char == '>' ? 1 : 0));
-        }
+        // last_char: the last top-level ordinary byte, tag end or closing
+        // quote (a closing quote is outside both masks).
+        const std::uint64_t events = (~(tag_mask | quote_mask) | tag_ends) & valid;
 
         unsigned char* o = out_block + out_len;
-        if (breaks == 0 && single_byte_marks) {
-            std::memcpy(o, p, CHUNK);
-            for (std::uint64_t q = quotes; q != 0; q &= q - 1) {
-                const unsigned i = lowest_bit(q);
-                o[i] = (quote_mask >> i & 1) != 0 ? marks.open.bytes[0] : marks.close.bytes[0];
-            }
+        std::uint64_t breaks = 0;
+        if constexpr (BreakTags) {
+            const unsigned char last = last_at != nullptr ? *last_at : last_char;
+            breaks = m.open & ~quote_mask & valid & ((tag_ends << 1) | (last == '>' ? 1 : 0));
+        }
+        last_at = events != 0 ? p + highest_bit(events) : last_at;
+        if (ByteMarks && breaks == 0) {
+            Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
+                                      open_byte, close_byte);
             out_len += n;
         } else {
-            // Copy the stretches between the edits: line ends go before a
-            // byte, marks replace a quote. Each stretch is copied as a whole
-            // chunk, whose excess the next write covers: the input block has
-            // slack behind it, and the output room covers the widest chunk.
-            std::size_t k = 0;
-            unsigned from = 0;
-            for (std::uint64_t e = quotes | breaks; e != 0; e &= e - 1) {
-                const unsigned i = lowest_bit(e);
-                std::memcpy(o + k, p + from, CHUNK);
-                k += i - from;
-                from = i;
-                if ((breaks >> i & 1) != 0) {
-                    o[k++] = '\n';
-                }
-                if ((quotes >> i & 1) != 0) {
-                    const quote_mark& mark = (quote_mask >> i & 1) != 0 ? marks.open : marks.close;
-                    std::memcpy(o + k, mark.bytes, MARK_MAX);
-                    k += mark.len;
-                    from = i + 1;
-                }
-            }
-            std::memcpy(o + k, p + from, CHUNK);
-            out_len += k + (n - from);
+            out_len += copy_with_edits(o, p, n, quotes, quote_mask, breaks, marks);
         }
 
-        // last_char: the last top-level ordinary byte, tag end or closing quote.
-        const std::uint64_t top_text = ~(tag_mask | tag_ends | quote_mask | quotes);
-        const std::uint64_t events = (top_text | tag_ends | (quotes & ~quote_mask)) & valid;
-        if (events != 0) {
-            last_char = p[highest_bit(events)];
-        }
-
-        in_pos += n;
-        if (n != 64) {
-            in_tag = n == 0 ? in_tag : (tag_mask >> (n - 1) & 1) != 0;
-            in_quote = n == 0 ? in_quote : (quote_mask >> (n - 1) & 1) != 0;
-            if (p[n] != '&' || in_len - in_pos <= ENTITY_NAME_MAX) {
-                break;
-            }
-            const unsigned char* name = p + n + 1;
-            const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
-            if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
-                st.out_len = out_len;
-                flush_output(st);
-                out_len = st.out_len;
-            }
-            if (!is_quote_entity(name, len)) {
-                std::memcpy(out_block + out_len, p + n, 1 + len);
-                out_len += 1 + len;
-            } else if (stop_at_quote) {
-                break;
-            } else {
-                const quote_mark& mark = in_quote ? marks.close : marks.open;
-                std::memcpy(out_block + out_len, mark.bytes, MARK_MAX);
-                out_len += mark.len;
-                if (in_quote) {
-                    last_char = '"';
-                }
-                in_quote = !in_quote;
-            }
-            in_pos += 1 + len;
+        if (whole) {
+            in_pos += CHUNK;
+            in_tag = spread_top_bit(tag_mask);
+            in_quote = spread_top_bit(quote_mask);
             continue;
         }
-        in_tag = (tag_mask >> 63) != 0;
-        in_quote = (quote_mask >> 63) != 0;
+        in_pos += n;
+        if (n != 0) {
+            in_tag = spread_top_bit(tag_mask << (64 - n));
+            in_quote = spread_top_bit(quote_mask << (64 - n));
+        }
+        if (p[n] != '&' || in_len - in_pos <= ENTITY_NAME_MAX) {
+            break;
+        }
+        const unsigned char* name = p + n + 1;
+        const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
+        if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
+            st.out_len = out_len;
+            flush_output(st);
+            out_len = st.out_len;
+            out_block = st.out_block;
+        }
+        if (!is_quote_entity(name, len)) {
+            std::memcpy(out_block + out_len, p + n, 1 + len);
+            out_len += 1 + len;
+        } else if (StopAtQuote) {
+            break;
+        } else {
+            const quote_mark& mark = in_quote != 0 ? marks.close : marks.open;
+            std::memcpy(out_block + out_len, mark.bytes, MARK_MAX);
+            out_len += mark.len;
+            if (in_quote != 0) {
+                last_char = '"';
+                last_at = nullptr;
+            }
+            in_quote = ~in_quote;
+        }
+        in_pos += 1 + len;
     }
     st.in_pos = in_pos;
     st.out_len = out_len;
-    st.last_char = last_char;
-    if (in_tag) {
-        return in_quote ? open_context::tag_in_quotation : open_context::tag;
+    st.last_char = last_at != nullptr ? *last_at : last_char;
+    if (in_tag != 0) {
+        return in_quote != 0 ? open_context::tag_in_quotation : open_context::tag;
     }
-    return in_quote ? open_context::quotation : open_context::top_level;
+    return in_quote != 0 ? open_context::quotation : open_context::top_level;
+}
+
+// Isa: scalar_parts or one derived from it.
+template <class Isa>
+open_context scan_chunks(scan_state& st, open_context from)
+{
+    const bool byte_marks = st.marks.open.len == 1 && st.marks.close.len == 1;
+    if (from == open_context::quotation) {
+        if (st.break_tags) {
+            return byte_marks ? scan_chunks_as<Isa, true, true, true>(st)
+                              : scan_chunks_as<Isa, true, true, false>(st);
+        }
+        return byte_marks ? scan_chunks_as<Isa, true, false, true>(st)
+                          : scan_chunks_as<Isa, true, false, false>(st);
+    }
+    if (st.break_tags) {
+        return byte_marks ? scan_chunks_as<Isa, false, true, true>(st)
+                          : scan_chunks_as<Isa, false, true, false>(st);
+    }
+    return byte_marks ? scan_chunks_as<Isa, false, false, true>(st)
+                      : scan_chunks_as<Isa, false, false, false>(st);
 }
 
 } // namespace

@@ -18,7 +18,12 @@ inline std::uint64_t bits_of(__m256i lo, __m256i hi, __m256i byte)
     return m32(lo) | m32(hi) << 32;
 }
 
-chunk_masks classify_avx2(const unsigned char* p)
+struct avx2_parts : scalar_parts {
+    static chunk_masks classify(const unsigned char* p);
+    static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
+};
+
+chunk_masks avx2_parts::classify(const unsigned char* p)
 {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
@@ -31,5 +36,5 @@ chunk_masks classify_avx2(const unsigned char* p)
 
 open_context scan_chunks_avx2(scan_state& st, open_context from)
 {
-    return scan_chunks<classify_avx2, prefix_xor_clmul>(st, from);
+    return scan_chunks<avx2_parts>(st, from);
 }

@@ -9,19 +9,34 @@
 
 namespace {
 
-chunk_masks classify_avx512(const unsigned char* p)
-{
-    const __m512i v = _mm512_loadu_si512(p);
-    return {_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')),
-            _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('&')),
-            _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('<')),
-            _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('>')),
-            _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\\'))};
-}
+struct avx512_parts : scalar_parts {
+    static chunk_masks classify(const unsigned char* p)
+    {
+        const __m512i v = _mm512_loadu_si512(p);
+        return {_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')),
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('&')),
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('<')),
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('>')),
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\\'))};
+    }
+
+    static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
+
+    // Masked byte stores: no loop over the quotes.
+    static void copy_with_byte_marks(unsigned char* o, const unsigned char* p,
+                                     std::uint64_t opens, std::uint64_t closes,
+                                     unsigned char open, unsigned char close)
+    {
+        __m512i v = _mm512_loadu_si512(p);
+        v = _mm512_mask_set1_epi8(v, opens, static_cast<char>(open));
+        v = _mm512_mask_set1_epi8(v, closes, static_cast<char>(close));
+        _mm512_storeu_si512(o, v);
+    }
+};
 
 } // namespace
 
 open_context scan_chunks_avx512(scan_state& st, open_context from)
 {
-    return scan_chunks<classify_avx512, prefix_xor_clmul>(st, from);
+    return scan_chunks<avx512_parts>(st, from);
 }

@@ -4,5 +4,5 @@
 
 open_context scan_chunks_portable(scan_state& st, open_context from)
 {
-    return scan_chunks<classify_scalar>(st, from);
+    return scan_chunks<scalar_parts>(st, from);
 }

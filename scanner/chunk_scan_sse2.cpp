@@ -15,7 +15,11 @@ inline std::uint64_t bits_of(__m128i a, __m128i b, __m128i c, __m128i d, __m128i
     return m16(a) | m16(b) << 16 | m16(c) << 32 | m16(d) << 48;
 }
 
-chunk_masks classify_sse2(const unsigned char* p)
+struct sse2_parts : scalar_parts {
+    static chunk_masks classify(const unsigned char* p);
+};
+
+chunk_masks sse2_parts::classify(const unsigned char* p)
 {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
@@ -30,5 +34,5 @@ chunk_masks classify_sse2(const unsigned char* p)
 
 open_context scan_chunks_sse2(scan_state& st, open_context from)
 {
-    return scan_chunks<classify_sse2>(st, from);
+    return scan_chunks<sse2_parts>(st, from);
 }
