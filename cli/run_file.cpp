@@ -104,6 +104,11 @@ int run_file(const char* program_name, const char* source, const char* target,
     check.context = source;
     if (options.check) {
         enable_check(*st, check);
+    } else {
+        // Reading and writing on threads of their own; not with --check,
+        // whose report would no longer keep its place among the output
+        // where both go to one terminal.
+        st->background = true;
     }
     scan_top_level(*st);
 

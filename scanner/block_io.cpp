@@ -12,6 +12,11 @@ bool refill_input(scan_state& st)
         return false;
     }
     st.in_pos = 0;
+    if (st.io != nullptr) {
+        st.in_len = take_read_block(st);
+        st.input_ended = st.in_len == 0;
+        return !st.input_ended;
+    }
     st.in_len = std::fread(st.in_block, 1, st.read_size, st.in_file);
     if (st.in_len == 0) {
         // A failed read counts as the end of the input.
@@ -27,6 +32,10 @@ bool refill_input(scan_state& st)
 void flush_output(scan_state& st)
 {
     if (st.out_len == 0) {
+        return;
+    }
+    if (st.io != nullptr) {
+        hand_over_write_block(st);
         return;
     }
     std::size_t written = std::fwrite(st.out_block, 1, st.out_len, st.out_file);

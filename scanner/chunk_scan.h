@@ -31,6 +31,7 @@ constexpr std::size_t CHUNK = 64;
 // A line end before every byte, every byte a mark of the longest kind.
 constexpr std::size_t CHUNK_OUT_MAX = CHUNK * (1 + MARK_MAX);
 constexpr std::uint64_t ALL = ~std::uint64_t{0};
+constexpr std::size_t PREFETCH_DISTANCE = 2048;
 
 inline unsigned lowest_bit(std::uint64_t x)
 {
@@ -120,9 +121,15 @@ open_context scan_chunks_as(scan_state& st)
     const unsigned char close_byte = marks.close.bytes[0];
     std::size_t in_pos = st.in_pos;
     std::size_t out_len = st.out_len;
-    // last_char is the byte last_at points to, if it is set, else last_char.
+    // last_char is the byte at the highest bit of last_events in last_chunk,
+    // if that is set, else last_char: the byte is found when it is needed,
+    // not in every chunk.
     unsigned char last_char = st.last_char;
-    const unsigned char* last_at = nullptr;
+    const unsigned char* last_chunk = nullptr;
+    std::uint64_t last_events = 0;
+    const auto current_last_char = [&] {
+        return last_chunk != nullptr ? last_chunk[highest_bit(last_events)] : last_char;
+    };
 
     while (in_len - in_pos >= CHUNK) {
         if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
@@ -132,6 +139,7 @@ open_context scan_chunks_as(scan_state& st)
             out_block = st.out_block;
         }
         const unsigned char* p = in_block + in_pos;
+        __builtin_prefetch(p + PREFETCH_DISTANCE);
         const chunk_masks m = Isa::classify(p);
 
         // Bit set for '<' and the bytes inside a tag; clear for its '>'.
@@ -157,10 +165,11 @@ open_context scan_chunks_as(scan_state& st)
         unsigned char* o = out_block + out_len;
         std::uint64_t breaks = 0;
         if constexpr (BreakTags) {
-            const unsigned char last = last_at != nullptr ? *last_at : last_char;
-            breaks = m.open & ~quote_mask & valid & ((tag_ends << 1) | (last == '>' ? 1 : 0));
+            breaks = m.open & ~quote_mask & valid &
+                     ((tag_ends << 1) | (current_last_char() == '>' ? 1 : 0));
         }
-        last_at = events != 0 ? p + highest_bit(events) : last_at;
+        last_chunk = events != 0 ? p : last_chunk;
+        last_events = events != 0 ? events : last_events;
         if (ByteMarks && breaks == 0) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
                                       open_byte, close_byte);
@@ -202,7 +211,7 @@ open_context scan_chunks_as(scan_state& st)
             out_len += mark.len;
             if (in_quote != 0) {
                 last_char = '"';
-                last_at = nullptr;
+                last_chunk = nullptr;
             }
             in_quote = ~in_quote;
         }
@@ -210,7 +219,7 @@ open_context scan_chunks_as(scan_state& st)
     }
     st.in_pos = in_pos;
     st.out_len = out_len;
-    st.last_char = last_at != nullptr ? *last_at : last_char;
+    st.last_char = current_last_char();
     if (in_tag != 0) {
         return in_quote != 0 ? open_context::tag_in_quotation : open_context::tag;
     }

@@ -42,6 +42,8 @@ inline constexpr std::size_t IN_BLOCK_SLACK = 64;
 inline constexpr int NO_PUSHED_CHAR = -2;
 
 struct scan_state;
+// Reading ahead and writing behind on threads of their own (background_io.cpp).
+struct background_io;
 // Where a chunk scanner stopped: which handlers are open at that byte.
 enum class open_context { top_level, quotation, tag, tag_in_quotation };
 // A fast way through the input in 64-byte chunks, from top level or from inside
@@ -80,6 +82,10 @@ struct scan_state {
     quote_check* check = nullptr;   // --check: find suspicious quotes (byte at a time only)
 
     // Input block: bytes in_block[in_pos, in_len) are read but not yet taken.
+    // in_block and out_block are the blocks below, or blocks of the
+    // background threads while they run.
+    unsigned char* in_block = in_storage;
+    unsigned char* out_block = out_storage;
     std::size_t read_size = IN_BLOCK_SIZE; // bytes asked of fread at once (1..IN_BLOCK_SIZE)
     std::size_t in_pos = 0;
     std::size_t in_len = 0;
@@ -92,8 +98,18 @@ struct scan_state {
     int read_errno = 0;             // first read error, 0 if none
     int write_errno = 0;            // first write error, 0 if none
 
-    unsigned char in_block[IN_BLOCK_SIZE + IN_BLOCK_SLACK];
-    unsigned char out_block[OUT_BLOCK_SIZE];
+    // Read ahead and write behind on two threads while scan_top_level runs;
+    // set by the driver. Where no thread can be started, the pass reads and
+    // writes by itself.
+    bool background = false;
+    background_io* io = nullptr;    // the threads, while they run
+
+    unsigned char in_storage[IN_BLOCK_SIZE + IN_BLOCK_SLACK];
+    unsigned char out_storage[OUT_BLOCK_SIZE];
+
+    scan_state() = default;
+    scan_state(const scan_state&) = delete; // in_block and out_block point into it
+    scan_state& operator=(const scan_state&) = delete;
 };
 
 // Prepares st for a pass from in to out: everything as at the start of a run.
@@ -131,6 +147,17 @@ void note_tag_end(scan_state& st);
 // Block input and output beneath the handlers.
 bool refill_input(scan_state& st);     // false once the input has ended
 void flush_output(scan_state& st);
+
+// The threads that read ahead and write behind: started before a pass reads
+// anything, stopped after it has handed over its last block. Starting fails
+// (false, nothing changed) where no thread or memory is to be had.
+bool start_background_io(scan_state& st);
+void stop_background_io(scan_state& st); // every block written, the threads gone
+// While they run: the next block read (its length, 0 at the end of the input)
+// becomes in_block; out_block goes to the writer and a free block takes its
+// place.
+std::size_t take_read_block(scan_state& st);
+void hand_over_write_block(scan_state& st);
 
 struct byte_set_table {
     bool member[256];

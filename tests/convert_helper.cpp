@@ -8,7 +8,7 @@ namespace {
 
 std::string convert_with(std::string_view input, bool break_tags, std::size_t read_size,
                          std::optional<chunk_scanner> scanner, const quote_marks& marks,
-                         quote_check* check)
+                         quote_check* check, bool background)
 {
     // fmemopen cannot open an empty buffer for reading on every libc; a
     // temporary file works for any input.
@@ -31,6 +31,7 @@ std::string convert_with(std::string_view input, bool break_tags, std::size_t re
     if (check != nullptr) {
         enable_check(*st, *check);
     }
+    st->background = background;
     scan_top_level(*st);
     std::fclose(in);
     std::fclose(out);
@@ -48,9 +49,10 @@ void collect_spot(const void* context, check_spot spot, unsigned long line)
 } // namespace
 
 std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size,
-                            std::optional<chunk_scanner> scanner, const quote_marks& marks)
+                            std::optional<chunk_scanner> scanner, const quote_marks& marks,
+                            bool background)
 {
-    return convert_with(input, break_tags, read_size, scanner, marks, nullptr);
+    return convert_with(input, break_tags, read_size, scanner, marks, nullptr, background);
 }
 
 std::string scanner_check(std::string_view input, bool break_tags, std::size_t read_size,
@@ -59,7 +61,8 @@ std::string scanner_check(std::string_view input, bool break_tags, std::size_t r
     quote_check check;
     check.report = collect_spot;
     check.context = &spots;
-    return convert_with(input, break_tags, read_size, std::nullopt, GERMAN_BYTE_MARKS, &check);
+    return convert_with(input, break_tags, read_size, std::nullopt, GERMAN_BYTE_MARKS, &check,
+                        false);
 }
 
 std::vector<chunk_scanner_info> every_scanner()

@@ -3,7 +3,8 @@
 
 // Runs the scanner over a string through real stdio streams, reading
 // read_size bytes at a time, with the given chunk scanner (nullptr: byte at a
-// time only; by default the one this processor would use).
+// time only; by default the one this processor would use), and with reading
+// and writing on threads of their own if background is set.
 
 #include <optional>
 #include <string>
@@ -15,7 +16,8 @@
 std::string scanner_convert(std::string_view input, bool break_tags,
                             std::size_t read_size = IN_BLOCK_SIZE,
                             std::optional<chunk_scanner> scanner = std::nullopt,
-                            const quote_marks& marks = GERMAN_BYTE_MARKS);
+                            const quote_marks& marks = GERMAN_BYTE_MARKS,
+                            bool background = false);
 
 // One spot that --check found.
 struct found_spot {

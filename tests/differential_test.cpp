@@ -110,4 +110,29 @@ TEST(differential_test, long_inputs_cross_many_blocks)
     }
 }
 
+// Reading ahead and writing behind on threads must not change a byte: short
+// inputs at every read size (the ring of blocks wraps many times), long ones
+// that fill it, every mark choice, with and without -z and the chunks.
+TEST(differential_test, background_threads_give_the_same_output)
+{
+    std::mt19937_64 rng(8128);
+    const auto choices = every_mark_choice();
+    const std::optional<chunk_scanner> ways[] = {std::nullopt, nullptr};
+    EXPECT_EQ(scanner_convert("", false, IN_BLOCK_SIZE, std::nullopt, GERMAN_BYTE_MARKS, true), "");
+    for (int round = 0; round < 600; ++round) {
+        const bool long_input = round % 50 == 0;
+        std::string input = random_input(rng, long_input ? 1500000 : round % 3 == 0 ? 600 : 80);
+        bool break_tags = round % 2 == 1;
+        const mark_choice& m = choices[rng() % choices.size()];
+        std::size_t read_size =
+            long_input ? (round % 100 == 0 ? IN_BLOCK_SIZE : 4099) : READ_SIZES[rng() % std::size(READ_SIZES)];
+        std::string expected = reference_convert(input, break_tags, m.open, m.close);
+        for (const auto& way : ways) {
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, way, m.marks, true), expected)
+                << (way ? "bytes only" : "chunks") << ", " << m.name << ", round " << round
+                << ", read size " << read_size;
+        }
+    }
+}
+
 } // namespace
