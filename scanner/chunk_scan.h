@@ -19,6 +19,7 @@
 // Included by one source file per instruction set; everything here is
 // internal to that file.
 
+#include <algorithm>
 #include <cstring>
 
 #include "chunk_masks.h"
@@ -43,11 +44,61 @@ inline unsigned highest_bit(std::uint64_t x)
     return 63 - static_cast<unsigned>(__builtin_clzll(x));
 }
 
+// Passes the '&'s in amps, lowest first, whose entity is copied as it stands
+// and holds no byte that would act outside it: for the chunk they are text,
+// except that the bytes of such an entity ('&' and name) are no event for
+// last_char; they are added to entity_bytes, and those beyond the chunk to
+// carried. Stops at the first other '&' and returns it and those after it.
+// room: the bytes at hand from p. An entity reaching into the next chunk is
+// passed only if that chunk is at hand, so the carried bytes are consumed.
+template <class Isa>
+inline std::uint64_t pass_plain_entities(const unsigned char* p, const chunk_masks& m,
+                                         std::uint64_t amps, std::size_t room,
+                                         std::uint64_t& entity_bytes, std::uint64_t& carried)
+{
+    // A name ends after its first ';' or space, or after ENTITY_NAME_MAX
+    // bytes; none of its bytes may be one that acts outside an entity.
+    const std::uint64_t ends = Isa::name_ends(p);
+    const std::uint64_t specials = m.quote | m.amp | m.open | m.close | m.backslash;
+    constexpr std::uint64_t LONGEST = std::uint64_t{1} << (ENTITY_NAME_MAX - 1);
+    while (amps != 0) {
+        const unsigned i = lowest_bit(amps);
+        const unsigned char* name = p + i + 1;
+        std::size_t len;
+        bool plain;
+        if (i + ENTITY_NAME_MAX < CHUNK) {
+            len = lowest_bit(ends >> (i + 1) | LONGEST) + 1;
+            plain = (specials >> (i + 1) & ((std::uint64_t{1} << len) - 1)) == 0;
+        } else {
+            len = entity_name_length(name, ENTITY_NAME_MAX);
+            plain = std::none_of(name, name + len, [](unsigned char c) {
+                return c == '"' || c == '&' || c == '<' || c == '>' || c == '\\';
+            });
+        }
+        const std::size_t last = i + len; // the name's last byte
+        const bool passes =
+            plain & ((last < CHUNK) | (room >= 2 * CHUNK)) & !is_quote_entity(name, len);
+        if (!passes) {
+            break;
+        }
+        const std::uint64_t bytes = (std::uint64_t{2} << len) - 1;
+        entity_bytes |= bytes << i;
+        if (last >= CHUNK) {
+            carried = bytes >> (CHUNK - i);
+        }
+        amps &= amps - 1;
+    }
+    return amps;
+}
+
 // The parts of a chunk scanner that need no vector instructions. Each
 // instruction set derives its own parts from these, bringing its classify
 // (the masks of a chunk) and whatever it does faster.
 struct scalar_parts {
     static chunk_masks classify(const unsigned char* p) { return classify_scalar(p); }
+
+    // The bytes that end an entity's name: ';' and space.
+    static std::uint64_t name_ends(const unsigned char* p) { return name_ends_scalar(p); }
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_shifts(x); }
 
@@ -127,6 +178,8 @@ open_context scan_chunks_as(scan_state& st)
     unsigned char last_char = st.last_char;
     const unsigned char* last_chunk = nullptr;
     std::uint64_t last_events = 0;
+    // The bytes of the next chunk that belong to an entity passed as text.
+    std::uint64_t carried_entity_bytes = 0;
     const auto current_last_char = [&] {
         return last_chunk != nullptr ? last_chunk[highest_bit(last_events)] : last_char;
     };
@@ -144,9 +197,21 @@ open_context scan_chunks_as(scan_state& st)
 
         // Bit set for '<' and the bytes inside a tag; clear for its '>'.
         const std::uint64_t tag_mask = Isa::prefix_xor(m.open | m.close) ^ in_tag;
-        const std::uint64_t needs_handler =
-            m.backslash | ((m.amp | m.open) & ~tag_mask) | (m.close & tag_mask) |
-            (StopAtQuote ? m.quote & ~tag_mask : 0);
+        // The '&'s outside tags. Without -z an entity that changes nothing
+        // needs no handler (with it, the line-break rule would have to look
+        // past the entity).
+        std::uint64_t amps = m.amp & ~tag_mask;
+        std::uint64_t entity_bytes = carried_entity_bytes;
+        carried_entity_bytes = 0;
+        if constexpr (!BreakTags) {
+            if (amps != 0) {
+                amps = pass_plain_entities<Isa>(p, m, amps, in_len - in_pos, entity_bytes,
+                                                carried_entity_bytes);
+            }
+        }
+        const std::uint64_t needs_handler = m.backslash | amps | (m.open & ~tag_mask) |
+                                            (m.close & tag_mask) |
+                                            (StopAtQuote ? m.quote & ~tag_mask : 0);
         // Most chunks go through whole.
         const bool whole = needs_handler == 0;
         const unsigned n = whole ? 64 : lowest_bit(needs_handler);
@@ -160,7 +225,7 @@ open_context scan_chunks_as(scan_state& st)
 
         // last_char: the last top-level ordinary byte, tag end or closing
         // quote (a closing quote is outside both masks).
-        const std::uint64_t events = (~(tag_mask | quote_mask) | tag_ends) & valid;
+        const std::uint64_t events = (~(tag_mask | quote_mask | entity_bytes) | tag_ends) & valid;
 
         unsigned char* o = out_block + out_len;
         std::uint64_t breaks = 0;
@@ -185,6 +250,7 @@ open_context scan_chunks_as(scan_state& st)
             continue;
         }
         in_pos += n;
+        carried_entity_bytes = 0; // only an entity after the stop could reach on
         if (n != 0) {
             in_tag = spread_top_bit(tag_mask << (64 - n));
             in_quote = spread_top_bit(quote_mask << (64 - n));

@@ -6,6 +6,7 @@
 // sets).
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -24,15 +25,34 @@ inline std::size_t entity_name_length(const unsigned char* name, std::size_t max
     return len;
 }
 
+// Up to 8 bytes as a word, the first byte lowest, on every machine.
+constexpr std::uint64_t word_of(const unsigned char* bytes, std::size_t n)
+{
+    std::uint64_t w = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        w |= std::uint64_t{bytes[i]} << 8 * i;
+    }
+    return w;
+}
+
+constexpr std::uint64_t word_of(const char* text)
+{
+    std::uint64_t w = 0;
+    for (std::size_t i = 0; text[i] != '\0'; ++i) {
+        w |= std::uint64_t{static_cast<unsigned char>(text[i])} << 8 * i;
+    }
+    return w;
+}
+
+// "quot;", "bdquo;" or "ldquo;", decided without branches; 8 bytes at name
+// must be readable.
 inline bool is_quote_entity(const unsigned char* name, std::size_t len)
 {
-    static const char* const names[] = {"quot;", "bdquo;", "ldquo;"};
-    for (const char* known : names) {
-        if (len == std::strlen(known) && std::memcmp(name, known, len) == 0) {
-            return true;
-        }
-    }
-    return false;
+    const std::uint64_t w = word_of(name, 8);
+    constexpr std::uint64_t FIVE = (std::uint64_t{1} << 40) - 1;
+    constexpr std::uint64_t SIX = (std::uint64_t{1} << 48) - 1;
+    return ((len == 5) & ((w & FIVE) == word_of("quot;"))) |
+           ((len == 6) & (((w & SIX) == word_of("bdquo;")) | ((w & SIX) == word_of("ldquo;"))));
 }
 
 } // namespace

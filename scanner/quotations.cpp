@@ -61,7 +61,7 @@ void finish_quotation(scan_state& st)
 // any other byte.
 void read_entity(scan_state& st)
 {
-    unsigned char name[ENTITY_NAME_MAX];
+    unsigned char name[ENTITY_NAME_MAX] = {};
     std::size_t len = 0;
     while (len < ENTITY_NAME_MAX) {
         int c = read_char(st);

@@ -8,7 +8,8 @@ namespace {
 
 std::string convert_with(std::string_view input, bool break_tags, std::size_t read_size,
                          std::optional<chunk_scanner> scanner, const quote_marks& marks,
-                         quote_check* check, bool background)
+                         quote_check* check, bool background,
+                         unsigned char* last_char = nullptr)
 {
     // fmemopen cannot open an empty buffer for reading on every libc; a
     // temporary file works for any input.
@@ -33,6 +34,9 @@ std::string convert_with(std::string_view input, bool break_tags, std::size_t re
     }
     st->background = background;
     scan_top_level(*st);
+    if (last_char != nullptr) {
+        *last_char = st->last_char;
+    }
     std::fclose(in);
     std::fclose(out);
     std::string result(out_data, out_size);
@@ -53,6 +57,15 @@ std::string scanner_convert(std::string_view input, bool break_tags, std::size_t
                             bool background)
 {
     return convert_with(input, break_tags, read_size, scanner, marks, nullptr, background);
+}
+
+unsigned char scanner_last_char(std::string_view input, bool break_tags,
+                                std::optional<chunk_scanner> scanner)
+{
+    unsigned char last_char = 0;
+    convert_with(input, break_tags, IN_BLOCK_SIZE, scanner, GERMAN_BYTE_MARKS, nullptr, false,
+                 &last_char);
+    return last_char;
 }
 
 std::string scanner_check(std::string_view input, bool break_tags, std::size_t read_size,

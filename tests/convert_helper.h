@@ -19,6 +19,10 @@ std::string scanner_convert(std::string_view input, bool break_tags,
                             const quote_marks& marks = GERMAN_BYTE_MARKS,
                             bool background = false);
 
+// last_char as the pass leaves it: the same whichever way it went.
+unsigned char scanner_last_char(std::string_view input, bool break_tags,
+                                std::optional<chunk_scanner> scanner);
+
 // One spot that --check found.
 struct found_spot {
     check_spot spot;
