@@ -153,6 +153,81 @@ inline std::uint64_t spread_top_bit(std::uint64_t x)
     return static_cast<std::uint64_t>(static_cast<std::int64_t>(x) >> 63);
 }
 
+// Where the plain-chunk loop stands; copied to registers while it runs.
+struct chunk_run {
+    const unsigned char* p;          // the next chunk
+    const unsigned char* last_p;     // the last chunk that may start
+    unsigned char* o;                // where its output goes
+    unsigned char* last_o;           // the last place with room for a chunk's output
+    std::uint64_t in_tag;
+    std::uint64_t in_quote;
+    const unsigned char* last_chunk; // as in scan_chunks_as
+    std::uint64_t last_events;
+    std::uint64_t carried_entity_bytes;
+};
+
+// The common case, apart from the rest so its few values stay in registers:
+// whole chunks without a byte for a handler, with only entities that change
+// nothing and stay in the chunk, and, with marks longer than a byte, without
+// a quote. Returns at the first other chunk, or where input or output room
+// runs short.
+template <class Isa, bool StopAtQuote, bool ByteMarks>
+[[gnu::noinline]] void run_plain_chunks(chunk_run& run, unsigned char open_byte,
+                                        unsigned char close_byte)
+{
+    const unsigned char* p = run.p;
+    unsigned char* o = run.o;
+    std::uint64_t in_tag = run.in_tag;
+    std::uint64_t in_quote = run.in_quote;
+    const unsigned char* last_chunk = run.last_chunk;
+    std::uint64_t last_events = run.last_events;
+    std::uint64_t carried = run.carried_entity_bytes;
+    while (p <= run.last_p && o <= run.last_o) {
+        __builtin_prefetch(p + PREFETCH_DISTANCE);
+        const chunk_masks m = Isa::classify(p);
+        const std::uint64_t tag_mask = Isa::prefix_xor(m.open | m.close) ^ in_tag;
+        const std::uint64_t stops = m.backslash | (m.open & ~tag_mask) | (m.close & tag_mask) |
+                                    (StopAtQuote ? m.quote & ~tag_mask : 0);
+        const std::uint64_t quotes = m.quote & ~tag_mask;
+        if (stops != 0 || (!ByteMarks && quotes != 0)) {
+            break;
+        }
+        // Entities that change nothing.
+        std::uint64_t entity_bytes = carried;
+        if (const std::uint64_t amps = m.amp & ~tag_mask; amps != 0) {
+            std::uint64_t reaching_on = 0;
+            const std::size_t room = static_cast<std::size_t>(run.last_p - p) + CHUNK;
+            if (pass_plain_entities<Isa>(p, m, amps, room, entity_bytes, reaching_on) != 0) {
+                break;
+            }
+            carried = reaching_on;
+        } else {
+            carried = 0;
+        }
+        const std::uint64_t quote_mask = Isa::prefix_xor(quotes) ^ in_quote;
+        const std::uint64_t events = ~(tag_mask | quote_mask | entity_bytes) | m.close;
+        last_chunk = events != 0 ? p : last_chunk;
+        last_events = events != 0 ? events : last_events;
+        if constexpr (ByteMarks) {
+            Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask, open_byte,
+                                      close_byte);
+        } else {
+            std::memcpy(o, p, CHUNK);
+        }
+        p += CHUNK;
+        o += CHUNK;
+        in_tag = spread_top_bit(tag_mask);
+        in_quote = spread_top_bit(quote_mask);
+    }
+    run.p = p;
+    run.o = o;
+    run.in_tag = in_tag;
+    run.in_quote = in_quote;
+    run.last_chunk = last_chunk;
+    run.last_events = last_events;
+    run.carried_entity_bytes = carried;
+}
+
 // The loop, compiled once for each way it can be asked to run, so the checks
 // of those choices stay out of it: StopAtQuote when the quotation handler
 // asks, BreakTags for option -z, ByteMarks when both marks are one byte.
@@ -191,8 +266,33 @@ open_context scan_chunks_as(scan_state& st)
             out_len = st.out_len;
             out_block = st.out_block;
         }
+        if (!BreakTags) {
+            chunk_run run{in_block + in_pos,
+                          in_block + in_len - CHUNK,
+                          out_block + out_len,
+                          out_block + (OUT_BLOCK_SIZE - CHUNK_OUT_MAX),
+                          in_tag,
+                          in_quote,
+                          last_chunk,
+                          last_events,
+                          carried_entity_bytes};
+            run_plain_chunks<Isa, StopAtQuote, ByteMarks>(run, open_byte, close_byte);
+            in_pos = static_cast<std::size_t>(run.p - in_block);
+            out_len = static_cast<std::size_t>(run.o - out_block);
+            in_tag = run.in_tag;
+            in_quote = run.in_quote;
+            last_chunk = run.last_chunk;
+            last_events = run.last_events;
+            carried_entity_bytes = run.carried_entity_bytes;
+            if (in_len - in_pos < CHUNK) {
+                break;
+            }
+            if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
+                continue;
+            }
+        }
+        // A chunk of any other kind.
         const unsigned char* p = in_block + in_pos;
-        __builtin_prefetch(p + PREFETCH_DISTANCE);
         const chunk_masks m = Isa::classify(p);
 
         // Bit set for '<' and the bytes inside a tag; clear for its '>'.
