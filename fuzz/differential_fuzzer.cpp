@@ -1,5 +1,6 @@
 // Feeds one input through every way the scanner has (each chunk scanner and
-// the byte path, at a read size taken from the input) and through the
+// the byte path, at a read size taken from the input, and the default way
+// with reading and writing on threads of their own) and through the
 // reference model; any difference aborts with the input as a pasteable byte
 // vector. The first byte chooses -z, the read size and the marks.
 
@@ -48,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (scanner_convert(input, break_tags, read_size, s.scan, marks.marks) != expected) {
             report_difference(s.name, input, break_tags, read_size, marks.name);
         }
+    }
+    if (scanner_convert(input, break_tags, read_size, std::nullopt, marks.marks, true) != expected) {
+        report_difference("the default way with background threads", input, break_tags, read_size,
+                          marks.name);
     }
     return 0;
 }

@@ -19,7 +19,6 @@
 // Included by one source file per instruction set; everything here is
 // internal to that file.
 
-#include <algorithm>
 #include <cstring>
 
 #include "chunk_masks.h"
@@ -70,15 +69,18 @@ inline std::uint64_t pass_plain_entities(const unsigned char* p, const chunk_mas
             len = lowest_bit(ends >> (i + 1) | LONGEST) + 1;
             plain = (specials >> (i + 1) & ((std::uint64_t{1} << len) - 1)) == 0;
         } else {
+            // No library templates here: an AVX file must not emit them.
             len = entity_name_length(name, ENTITY_NAME_MAX);
-            plain = std::none_of(name, name + len, [](unsigned char c) {
-                return c == '"' || c == '&' || c == '<' || c == '>' || c == '\\';
-            });
+            plain = true;
+            for (std::size_t k = 0; k < len; ++k) {
+                const unsigned char c = name[k];
+                plain = plain && c != '"' && c != '&' && c != '<' && c != '>' && c != '\\';
+            }
         }
         const std::size_t last = i + len; // the name's last byte
-        const bool passes =
-            plain & ((last < CHUNK) | (room >= 2 * CHUNK)) & !is_quote_entity(name, len);
-        if (!passes) {
+        const int reachable = (last < CHUNK ? 1 : 0) | (room >= 2 * CHUNK ? 1 : 0);
+        if ((static_cast<int>(plain) & reachable & static_cast<int>(!is_quote_entity(name, len))) ==
+            0) {
             break;
         }
         const std::uint64_t bytes = (std::uint64_t{2} << len) - 1;

@@ -51,8 +51,12 @@ inline bool is_quote_entity(const unsigned char* name, std::size_t len)
     const std::uint64_t w = word_of(name, 8);
     constexpr std::uint64_t FIVE = (std::uint64_t{1} << 40) - 1;
     constexpr std::uint64_t SIX = (std::uint64_t{1} << 48) - 1;
-    return ((len == 5) & ((w & FIVE) == word_of("quot;"))) |
-           ((len == 6) & (((w & SIX) == word_of("bdquo;")) | ((w & SIX) == word_of("ldquo;"))));
+    const int five = len == 5 ? 1 : 0;
+    const int six = len == 6 ? 1 : 0;
+    const int quot = (w & FIVE) == word_of("quot;") ? 1 : 0;
+    const int bdquo = (w & SIX) == word_of("bdquo;") ? 1 : 0;
+    const int ldquo = (w & SIX) == word_of("ldquo;") ? 1 : 0;
+    return ((five & quot) | (six & (bdquo | ldquo))) != 0;
 }
 
 } // namespace
