@@ -67,9 +67,17 @@ for p in "${pairs[@]}"; do
     "$(echo "$q / $c" | bc -l)"
 done
 
-# Peak memory: 100 MiB against the full input, and the bare process (help).
+# Peak memory: 100 MiB against the full input, and the bare process (help);
+# medians of alternating runs, as single runs here spread by about 100 KiB
+# whatever the input.
 small=$work/corpus-100.html
 [ -s "$small" ] || "$corpus_tool" 100 > "$small"
 rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
-bare=$(rss "$quib" || true)
-echo "peak memory (KiB): bare $bare, 100 MiB $(rss "$quib" "$small" /dev/null), $mb MiB $(rss "$quib" "$input" /dev/null)"
+bare_kib="" small_kib="" full_kib=""
+for i in $(seq "$runs"); do
+  bare_kib+="$(rss "$quib" || true) "
+  small_kib+="$(rss "$quib" "$small" /dev/null) "
+  full_kib+="$(rss "$quib" "$input" /dev/null) "
+done
+med() { tr ' ' '\n' <<<"$1" | grep . | median; }
+echo "peak memory (KiB, medians): bare $(med "$bare_kib"), 100 MiB $(med "$small_kib"), $mb MiB $(med "$full_kib")"

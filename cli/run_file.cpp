@@ -97,6 +97,11 @@ int run_file(const char* program_name, const char* source, const char* target,
         return EXIT_FILE_ERROR;
     }
 
+    // The scanner reads and writes whole blocks of its own; the streams'
+    // buffers would only be allocated, on whichever thread touches a stream
+    // first, and never used.
+    std::setvbuf(in_file, nullptr, _IONBF, 0);
+    std::setvbuf(out_file, nullptr, _IONBF, 0);
     start_scan(*st, in_file, out_file, options.break_tags);
     st->marks = marks_for(options.style, options.form);
     quote_check check;

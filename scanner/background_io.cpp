@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -189,6 +190,10 @@ bool start_background_io(scan_state& st)
         io->reads.slot[i] = io->memory + i * IN_SLOT;
         io->writes.slot[i] = io->memory + RING_SLOTS * IN_SLOT + i * OUT_BLOCK_SIZE;
     }
+    // Every page of the rings is touched here, once, by this thread: the
+    // process's memory is then the same whichever thread gets to a block
+    // first (the kernel counts each processor's new pages apart).
+    std::memset(io->memory, 0, RING_SLOTS * (IN_SLOT + OUT_BLOCK_SIZE));
     io->in_file = st.in_file;
     io->out_file = st.out_file;
     io->read_size = st.read_size;
