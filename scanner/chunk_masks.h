@@ -57,21 +57,29 @@ inline chunk_masks classify_scalar(const unsigned char* p)
     return m;
 }
 
-// The ';' and space bytes of a chunk, eight bytes at a time.
-inline std::uint64_t name_ends_scalar(const unsigned char* p)
+// What the chunk loop looks for in entity names: the bytes that end a name
+// (';' and space) and the letter q (every quote entity has one).
+struct name_masks {
+    std::uint64_t ends;
+    std::uint64_t q;
+};
+
+// The same, eight bytes at a time.
+inline name_masks name_masks_scalar(const unsigned char* p)
 {
     constexpr std::uint64_t ONES = 0x0101010101010101u;
-    std::uint64_t ends = 0;
+    name_masks m{};
     for (unsigned word = 0; word < 8; ++word) {
         std::uint64_t w;
         std::memcpy(&w, p + 8 * word, 8);
         if constexpr (std::endian::native == std::endian::big) {
             w = __builtin_bswap64(w);
         }
-        ends |= gather_high_bits(zero_bytes(w ^ ONES * ';') | zero_bytes(w ^ ONES * ' '))
-                << 8 * word;
+        m.ends |= gather_high_bits(zero_bytes(w ^ ONES * ';') | zero_bytes(w ^ ONES * ' '))
+                  << 8 * word;
+        m.q |= gather_high_bits(zero_bytes(w ^ ONES * 'q')) << 8 * word;
     }
-    return ends;
+    return m;
 }
 
 // Bit i of the result is the XOR of bits 0..i of x.

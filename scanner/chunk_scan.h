@@ -57,9 +57,31 @@ inline std::uint64_t pass_plain_entities(const unsigned char* p, const chunk_mas
 {
     // A name ends after its first ';' or space, or after ENTITY_NAME_MAX
     // bytes; none of its bytes may be one that acts outside an entity.
-    const std::uint64_t ends = Isa::name_ends(p);
+    const name_masks names = Isa::name_bytes(p);
+    const std::uint64_t ends = names.ends;
     const std::uint64_t specials = m.quote | m.amp | m.open | m.close | m.backslash;
     constexpr std::uint64_t LONGEST = std::uint64_t{1} << (ENTITY_NAME_MAX - 1);
+
+    // The '&'s low in the chunk all at once: each has a whole name's room in
+    // it. Subtracting each name's first byte from the ends borrows from the
+    // end that closes that name, so the difference differs from the ends in
+    // exactly the names' bytes, as long as no '&' lies in another's name
+    // (then that name holds a special byte) and the end is near (else a run
+    // of more than ENTITY_NAME_MAX bits, also for a name that borrows past
+    // the top of the chunk). Names with a q may be quote entities. The loop
+    // below takes whatever is left.
+    if (const std::uint64_t low = amps & ((std::uint64_t{1} << (CHUNK - 1 - ENTITY_NAME_MAX)) - 1);
+        low != 0) {
+        const std::uint64_t name_bits = (ends - (low << 1)) ^ ends;
+        std::uint64_t runs = name_bits & name_bits >> 1;  // runs of 2 and more
+        runs &= runs >> 2;                                // 4
+        runs &= runs >> 4;                                // 8
+        runs &= runs >> (ENTITY_NAME_MAX + 1 - 8);        // ENTITY_NAME_MAX + 1
+        if (((specials | names.q) & name_bits) == 0 && runs == 0) {
+            entity_bytes |= name_bits | low;
+            amps &= ~low;
+        }
+    }
     while (amps != 0) {
         const unsigned i = lowest_bit(amps);
         const unsigned char* name = p + i + 1;
@@ -99,8 +121,7 @@ inline std::uint64_t pass_plain_entities(const unsigned char* p, const chunk_mas
 struct scalar_parts {
     static chunk_masks classify(const unsigned char* p) { return classify_scalar(p); }
 
-    // The bytes that end an entity's name: ';' and space.
-    static std::uint64_t name_ends(const unsigned char* p) { return name_ends_scalar(p); }
+    static name_masks name_bytes(const unsigned char* p) { return name_masks_scalar(p); }
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_shifts(x); }
 

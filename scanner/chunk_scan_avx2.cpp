@@ -20,11 +20,12 @@ inline std::uint64_t bits_of(__m256i lo, __m256i hi, __m256i byte)
 
 struct avx2_parts : scalar_parts {
     static chunk_masks classify(const unsigned char* p);
-    static std::uint64_t name_ends(const unsigned char* p)
+    static name_masks name_bytes(const unsigned char* p)
     {
         const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        return bits_of(lo, hi, _mm256_set1_epi8(';')) | bits_of(lo, hi, _mm256_set1_epi8(' '));
+        return {bits_of(lo, hi, _mm256_set1_epi8(';')) | bits_of(lo, hi, _mm256_set1_epi8(' ')),
+                bits_of(lo, hi, _mm256_set1_epi8('q'))};
     }
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
 };

@@ -20,11 +20,12 @@ struct avx512_parts : scalar_parts {
                 _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\\'))};
     }
 
-    static std::uint64_t name_ends(const unsigned char* p)
+    static name_masks name_bytes(const unsigned char* p)
     {
         const __m512i v = _mm512_loadu_si512(p);
-        return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(';')) |
-               _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' '));
+        return {_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(';')) |
+                    _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')),
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('q'))};
     }
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }

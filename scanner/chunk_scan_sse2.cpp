@@ -17,7 +17,7 @@ inline std::uint64_t bits_of(__m128i a, __m128i b, __m128i c, __m128i d, __m128i
 
 struct sse2_parts : scalar_parts {
     static chunk_masks classify(const unsigned char* p);
-    static std::uint64_t name_ends(const unsigned char* p);
+    static name_masks name_bytes(const unsigned char* p);
 };
 
 chunk_masks sse2_parts::classify(const unsigned char* p)
@@ -31,13 +31,14 @@ chunk_masks sse2_parts::classify(const unsigned char* p)
             bits_of(a, b, c, d, _mm_set1_epi8('\\'))};
 }
 
-std::uint64_t sse2_parts::name_ends(const unsigned char* p)
+name_masks sse2_parts::name_bytes(const unsigned char* p)
 {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
     const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
-    return bits_of(a, b, c, d, _mm_set1_epi8(';')) | bits_of(a, b, c, d, _mm_set1_epi8(' '));
+    return {bits_of(a, b, c, d, _mm_set1_epi8(';')) | bits_of(a, b, c, d, _mm_set1_epi8(' ')),
+            bits_of(a, b, c, d, _mm_set1_epi8('q'))};
 }
 
 } // namespace

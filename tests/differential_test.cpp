@@ -137,7 +137,8 @@ TEST(differential_test, background_threads_give_the_same_output)
 
 // last_char is only consulted by -z, so only a direct look shows it kept
 // exactly: after inputs that end without a later event (in an open tag, or
-// an entity), from chunks that passed entities reaching into the next chunk.
+// an entity), from chunks that passed entities reaching into the next chunk
+// or followed by more letters than a name takes.
 TEST(differential_test, last_char_is_kept_exactly)
 {
     std::mt19937_64 rng(1312);
@@ -148,6 +149,14 @@ TEST(differential_test, last_char_is_kept_exactly)
             inputs.push_back(std::string(at, 'x') + "&abcdefgh;" + std::string(5, 'y') + "&ab;" +
                              tail + std::string(70, 'z'));
             inputs.push_back(std::string(at, 'x') + "&abcdefgh;" + tail + std::string(70, 'z'));
+        }
+    }
+    // Names of up to ENTITY_NAME_MAX bytes and longer runs of letters after
+    // an '&': the letters past the name are text again.
+    for (std::size_t at = 0; at < 64; ++at) {
+        for (std::size_t letters = 9; letters <= 14; ++letters) {
+            inputs.push_back(std::string(at, 'x') + "&" + std::string(letters, 'n') + "<i open" +
+                             std::string(70, 'z'));
         }
     }
     for (int round = 0; round < 2000; ++round) {
