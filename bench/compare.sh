@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times quib against cat on the same generated German HTML, in one run with
 # alternating runs, and prints the medians, MB/s and the ratios to cat:
-# into a file, into /dev/null, through a pipe, and into /dev/null with
-# --utf8; then quib's peak memory on
-# two input sizes.
+# into a file, into /dev/null, through a pipe, into /dev/null with --utf8,
+# and into /dev/null with the umlauts written as entities; then quib's peak
+# memory on two input sizes.
 #
 #   bench/compare.sh [build-dir] [megabytes] [runs]
 set -euo pipefail
@@ -20,7 +20,13 @@ mkdir -p "$work"
 }
 input=$work/corpus-$mb.html
 [ -s "$input" ] || "$corpus_tool" "$mb" > "$input"
-cat "$input" > /dev/null # into the page cache
+# The same text with every umlaut and sharp s written as an entity, as older
+# German pages have it: about one entity in 19 bytes.
+entities=$work/corpus-$mb-entities.html
+[ -s "$entities" ] || LC_ALL=C sed -e 's/\xe4/\&auml;/g; s/\xf6/\&ouml;/g; s/\xfc/\&uuml;/g' \
+  -e 's/\xc4/\&Auml;/g; s/\xd6/\&Ouml;/g; s/\xdc/\&Uuml;/g; s/\xdf/\&szlig;/g' \
+  "$input" > "$entities"
+cat "$input" "$entities" > /dev/null # into the page cache
 
 seconds() { # command...: wall seconds of one run
   local t0 t1
@@ -46,8 +52,10 @@ pipe_cat() { cat "$input" | cat > /dev/null; }
 pipe_quib() { "$quib" "$input" /dev/stdout | cat > /dev/null; }
 utf8_null_cat() { cat "$input" > /dev/null; }
 utf8_null_quib() { "$quib" "$input" /dev/null --utf8; }
+entities_null_cat() { cat "$entities" > /dev/null; }
+entities_null_quib() { "$quib" "$entities" /dev/null; }
 
-pairs=(to_file to_null pipe utf8_null)
+pairs=(to_file to_null pipe utf8_null entities_null)
 for i in $(seq "$runs"); do
   for p in "${pairs[@]}"; do
     sync
@@ -56,13 +64,14 @@ for i in $(seq "$runs"); do
     times[${p}_quib]+="$(seconds ${p}_quib) "
   done
 done
-bytes=$(stat -c %s "$input")
 printf '%s MiB input, %s runs each, medians\n' "$mb" "$runs"
-printf '%-10s %10s %10s %10s %10s %8s\n' target "cat s" "quib s" "cat MB/s" "quib MB/s" ratio
+printf '%-13s %10s %10s %10s %10s %8s\n' target "cat s" "quib s" "cat MB/s" "quib MB/s" ratio
 for p in "${pairs[@]}"; do
+  bytes=$(stat -c %s "$input")
+  [ "$p" = entities_null ] && bytes=$(stat -c %s "$entities")
   c=$(tr ' ' '\n' <<<"${times[${p}_cat]}" | grep . | median)
   q=$(tr ' ' '\n' <<<"${times[${p}_quib]}" | grep . | median)
-  printf '%-10s %10.3f %10.3f %10.0f %10.0f %8.2f\n' "$p" "$c" "$q" \
+  printf '%-13s %10.3f %10.3f %10.0f %10.0f %8.2f\n' "$p" "$c" "$q" \
     "$(echo "$bytes / $c / 1000000" | bc -l)" "$(echo "$bytes / $q / 1000000" | bc -l)" \
     "$(echo "$q / $c" | bc -l)"
 done
