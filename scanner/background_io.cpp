@@ -5,6 +5,7 @@
 // is used by exactly one thread while they run.
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr unsigned RING_SLOTS = 8;
 constexpr std::size_t CACHE_LINE = 64;
+constexpr int READER_NICENESS = 5;
 // A side that had to wait sleeps until this many blocks are there for it:
 // waking a thread costs the waker more than handing over a block.
 constexpr unsigned WAKE_BATCH = RING_SLOTS / 2;
@@ -100,6 +102,13 @@ namespace {
 void* read_ahead(void* arg)
 {
     background_io& io = *static_cast<background_io*>(arg);
+#if defined(__linux__)
+    // On Linux nice() changes the calling thread alone. The reader has the
+    // ring to run ahead in; when all three threads want a processor, the
+    // writer (the slowest of them into a file) and the pass go first. Into
+    // a file this took a fifth off the time.
+    [[maybe_unused]] const int niceness = nice(READER_NICENESS);
+#endif
     block_ring& r = io.reads;
     for (;;) {
         unsigned char* block;
