@@ -1,6 +1,7 @@
 // The built executable, run as a user runs it: arguments, files, exit status.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,7 +43,8 @@ std::string read_fd(int fd)
 // exe is the program file.
 run_result run(const std::vector<std::string>& args, const fs::path& dir,
                const std::string& program_name = QUIB_EXE, const std::string& stdin_data = "",
-               uid_t as_user = 0, const std::string& exe = QUIB_EXE)
+               uid_t as_user = 0, const std::string& exe = QUIB_EXE,
+               rlim_t address_space = RLIM_INFINITY)
 {
     int out_pipe[2];
     int in_pipe[2];
@@ -63,6 +65,10 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir,
         }
         if (::chdir(dir.c_str()) != 0) {
             ::_exit(126);
+        }
+        const rlimit limit{address_space, address_space};
+        if (address_space != RLIM_INFINITY && ::setrlimit(RLIMIT_AS, &limit) != 0) {
+            ::_exit(124);
         }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program_name.c_str()));
@@ -423,6 +429,42 @@ TEST_F(cli_test, a_million_open_brackets_are_copied_whole)
     run_result r = run({"in", "out", "-z"}, dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(slurp(dir / "out") == input);
+}
+
+// With too little memory for the reading and writing threads (their stacks,
+// then the rings, then the pass itself) quib converts on one thread or
+// reports the lack; it never writes anything but the whole conversion. The
+// sanitizers need more address space than any of these limits.
+TEST_F(cli_test, little_memory_gives_the_same_output_or_an_error)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address space limits and sanitizers do not mix";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "address space limits and sanitizers do not mix";
+#endif
+#endif
+    const std::string page = slurp(fs::path(QUIB_SOURCE_DIR) / "examples" / "beispiel.html");
+    std::string input;
+    while (input.size() < 3 * 1024 * 1024) {
+        input += page;
+    }
+    spit(dir / "in", input);
+    ASSERT_EQ(run({"in", "expected"}, dir).status, 0);
+    const std::string expected = slurp(dir / "expected");
+    int converted = 0;
+    for (rlim_t mib = 4; mib <= 40; mib += 2) {
+        fs::remove(dir / "out");
+        run_result r = run({"in", "out"}, dir, QUIB_EXE, "", 0, QUIB_EXE, mib << 20);
+        ASSERT_LT(r.status, 128) << mib << " MiB: killed by a signal";
+        if (r.status == 0) {
+            ++converted;
+            EXPECT_TRUE(slurp(dir / "out") == expected) << mib << " MiB: output differs";
+        } else {
+            EXPECT_FALSE(r.err.empty()) << mib << " MiB: status " << r.status << " without a word";
+        }
+    }
+    EXPECT_GT(converted, 0);
 }
 
 TEST_F(cli_test, bundled_example_converts)
