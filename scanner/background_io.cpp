@@ -225,14 +225,18 @@ bool start_background_io(scan_state& st)
     io->touch_before_write =
         ::fstat(fileno(st.out_file), &target) != 0 || !S_ISCHR(target.st_mode);
     io->read_size = st.read_size;
-    if (pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
+    // The writer first: until it is handed a block it touches nothing, so
+    // if the reader cannot start, the writer stops and the pass reads and
+    // writes by itself. A reader started first would already have taken
+    // input the pass could not get back.
+    if (pthread_create(&io->writer, nullptr, write_behind, io) != 0) {
         delete[] io->memory;
         delete io;
         return false;
     }
-    if (pthread_create(&io->writer, nullptr, write_behind, io) != 0) {
-        abandon_ring(io->reads);
-        pthread_join(io->reader, nullptr);
+    if (pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
+        close_ring(io->writes);
+        pthread_join(io->writer, nullptr);
         delete[] io->memory;
         delete io;
         return false;
