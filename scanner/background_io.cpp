@@ -4,6 +4,7 @@
 // converts. The pass sees only refill_input and flush_output; each stream
 // is used by exactly one thread while they run.
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,8 +223,16 @@ bool start_background_io(scan_state& st)
     io->in_file = st.in_file;
     io->out_file = st.out_file;
     struct stat target {};
-    io->touch_before_write =
-        ::fstat(fileno(st.out_file), &target) != 0 || !S_ISCHR(target.st_mode);
+    const bool known = ::fstat(fileno(st.out_file), &target) == 0;
+    io->touch_before_write = !known || !S_ISCHR(target.st_mode);
+#if defined(F_SETPIPE_SZ)
+    // A pipe holds 64 KiB unless asked for more, and each block would wait
+    // for the reader twice; as much as the ring holds is asked for. Where
+    // the system allows less, the pipe stays as it is.
+    if (known && S_ISFIFO(target.st_mode)) {
+        ::fcntl(fileno(st.out_file), F_SETPIPE_SZ, static_cast<int>(RING_SLOTS * OUT_BLOCK_SIZE));
+    }
+#endif
     io->read_size = st.read_size;
     // The writer first: until it is handed a block it touches nothing, so
     // if the reader cannot start, the writer stops and the pass reads and
