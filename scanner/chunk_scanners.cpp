@@ -23,11 +23,14 @@ const chunk_scanner_info SCANNERS[] = {
 bool runs_here(const chunk_scanner_info& s)
 {
 #if defined(__x86_64__)
+    // The files for AVX2 and AVX-512 are also compiled for BMI1 and BMI2,
+    // which every processor with either has.
+    const bool bmi = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
     if (s.scan == scan_chunks_avx2) {
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") && bmi;
     }
     if (s.scan == scan_chunks_avx512) {
-        return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("pclmul");
+        return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("pclmul") && bmi;
     }
 #endif
     (void)s;
