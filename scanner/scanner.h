@@ -98,10 +98,11 @@ struct scan_state {
     int read_errno = 0;             // first read error, 0 if none
     int write_errno = 0;            // first write error, 0 if none
 
-    // Read ahead and write behind on two threads while scan_top_level runs;
-    // set by the driver. Where no thread can be started, the pass reads and
-    // writes by itself.
+    // Write behind on a thread of its own while scan_top_level runs, and with
+    // read_ahead read ahead on another; set by the driver. Where no thread
+    // can be started, the pass reads and writes by itself.
     bool background = false;
+    bool read_ahead = false;
     background_io* io = nullptr;    // the threads, while they run
 
     unsigned char in_storage[IN_BLOCK_SIZE + IN_BLOCK_SLACK];
@@ -153,9 +154,10 @@ void flush_output(scan_state& st);
 // (false, nothing changed) where no thread or memory is to be had.
 bool start_background_io(scan_state& st);
 void stop_background_io(scan_state& st); // every block written, the threads gone
-// While they run: the next block read (its length, 0 at the end of the input)
-// becomes in_block; out_block goes to the writer and a free block takes its
-// place.
+// While they run: whether a thread reads ahead; the next block read (its
+// length, 0 at the end of the input) becomes in_block; out_block goes to the
+// writer and a free block takes its place.
+bool reads_ahead(const scan_state& st);
 std::size_t take_read_block(scan_state& st);
 void hand_over_write_block(scan_state& st);
 

@@ -8,7 +8,7 @@ namespace {
 
 std::string convert_with(std::string_view input, bool break_tags, std::size_t read_size,
                          std::optional<chunk_scanner> scanner, const quote_marks& marks,
-                         quote_check* check, bool background,
+                         quote_check* check, io_threads threads,
                          unsigned char* last_char = nullptr)
 {
     // fmemopen cannot open an empty buffer for reading on every libc; a
@@ -32,7 +32,8 @@ std::string convert_with(std::string_view input, bool break_tags, std::size_t re
     if (check != nullptr) {
         enable_check(*st, *check);
     }
-    st->background = background;
+    st->background = threads != io_threads::none;
+    st->read_ahead = threads == io_threads::writer_and_reader;
     scan_top_level(*st);
     if (last_char != nullptr) {
         *last_char = st->last_char;
@@ -54,17 +55,17 @@ void collect_spot(const void* context, check_spot spot, unsigned long line)
 
 std::string scanner_convert(std::string_view input, bool break_tags, std::size_t read_size,
                             std::optional<chunk_scanner> scanner, const quote_marks& marks,
-                            bool background)
+                            io_threads threads)
 {
-    return convert_with(input, break_tags, read_size, scanner, marks, nullptr, background);
+    return convert_with(input, break_tags, read_size, scanner, marks, nullptr, threads);
 }
 
 unsigned char scanner_last_char(std::string_view input, bool break_tags,
                                 std::optional<chunk_scanner> scanner)
 {
     unsigned char last_char = 0;
-    convert_with(input, break_tags, IN_BLOCK_SIZE, scanner, GERMAN_BYTE_MARKS, nullptr, false,
-                 &last_char);
+    convert_with(input, break_tags, IN_BLOCK_SIZE, scanner, GERMAN_BYTE_MARKS, nullptr,
+                 io_threads::none, &last_char);
     return last_char;
 }
 
@@ -75,7 +76,7 @@ std::string scanner_check(std::string_view input, bool break_tags, std::size_t r
     check.report = collect_spot;
     check.context = &spots;
     return convert_with(input, break_tags, read_size, std::nullopt, GERMAN_BYTE_MARKS, &check,
-                        false);
+                        io_threads::none);
 }
 
 std::vector<chunk_scanner_info> every_scanner()

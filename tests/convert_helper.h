@@ -1,10 +1,14 @@
 #ifndef QUIB_CONVERT_HELPER_H
 #define QUIB_CONVERT_HELPER_H
 
+// How a pass reads and writes: by itself, with a thread writing behind, or
+// with one writing behind and one reading ahead.
+enum class io_threads { none, writer, writer_and_reader };
+
 // Runs the scanner over a string through real stdio streams, reading
 // read_size bytes at a time, with the given chunk scanner (nullptr: byte at a
-// time only; by default the one this processor would use), and with reading
-// and writing on threads of their own if background is set.
+// time only; by default the one this processor would use), and with the
+// given threads.
 
 #include <optional>
 #include <string>
@@ -17,7 +21,7 @@ std::string scanner_convert(std::string_view input, bool break_tags,
                             std::size_t read_size = IN_BLOCK_SIZE,
                             std::optional<chunk_scanner> scanner = std::nullopt,
                             const quote_marks& marks = GERMAN_BYTE_MARKS,
-                            bool background = false);
+                            io_threads threads = io_threads::none);
 
 // last_char as the pass leaves it: the same whichever way it went.
 unsigned char scanner_last_char(std::string_view input, bool break_tags,

@@ -118,7 +118,11 @@ TEST(differential_test, background_threads_give_the_same_output)
     std::mt19937_64 rng(8128);
     const auto choices = every_mark_choice();
     const std::optional<chunk_scanner> ways[] = {std::nullopt, nullptr};
-    EXPECT_EQ(scanner_convert("", false, IN_BLOCK_SIZE, std::nullopt, GERMAN_BYTE_MARKS, true), "");
+    for (io_threads threads : {io_threads::writer, io_threads::writer_and_reader}) {
+        EXPECT_EQ(scanner_convert("", false, IN_BLOCK_SIZE, std::nullopt, GERMAN_BYTE_MARKS,
+                                  threads),
+                  "");
+    }
     for (int round = 0; round < 600; ++round) {
         const bool long_input = round % 50 == 0;
         std::string input = random_input(rng, long_input ? 1500000 : round % 3 == 0 ? 600 : 80);
@@ -127,10 +131,12 @@ TEST(differential_test, background_threads_give_the_same_output)
         std::size_t read_size =
             long_input ? (round % 100 == 0 ? IN_BLOCK_SIZE : 4099) : READ_SIZES[rng() % std::size(READ_SIZES)];
         std::string expected = reference_convert(input, break_tags, m.open, m.close);
+        const io_threads threads = round % 4 < 2 ? io_threads::writer_and_reader : io_threads::writer;
         for (const auto& way : ways) {
-            ASSERT_EQ(scanner_convert(input, break_tags, read_size, way, m.marks, true), expected)
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, way, m.marks, threads), expected)
                 << (way ? "bytes only" : "chunks") << ", " << m.name << ", round " << round
-                << ", read size " << read_size;
+                << ", read size " << read_size
+                << (threads == io_threads::writer ? ", writer" : ", writer and reader");
         }
     }
 }
