@@ -35,25 +35,40 @@ inline std::uint64_t gather_high_bits(std::uint64_t x)
     return ((x >> 7) & 0x0101010101010101u) * 0x0102040810204080u >> 56;
 }
 
-// Eight bytes at a time in ordinary registers, for processors without a
-// vector path here.
-inline chunk_masks classify_scalar(const unsigned char* p)
+// Calls each(w, shift) for the eight 64-bit words of a chunk, byte 0 of the
+// chunk lowest in the first, shift the word's first bit in the chunk's masks.
+template <class Each>
+inline void for_each_word(const unsigned char* p, Each each)
 {
-    constexpr std::uint64_t ONES = 0x0101010101010101u;
-    chunk_masks m{};
     for (unsigned word = 0; word < 8; ++word) {
         std::uint64_t w;
         std::memcpy(&w, p + 8 * word, 8);
         if constexpr (std::endian::native == std::endian::big) {
             w = __builtin_bswap64(w);
         }
-        const unsigned shift = 8 * word;
-        m.quote |= gather_high_bits(zero_bytes(w ^ ONES * '"')) << shift;
-        m.amp |= gather_high_bits(zero_bytes(w ^ ONES * '&')) << shift;
-        m.open |= gather_high_bits(zero_bytes(w ^ ONES * '<')) << shift;
-        m.close |= gather_high_bits(zero_bytes(w ^ ONES * '>')) << shift;
-        m.backslash |= gather_high_bits(zero_bytes(w ^ ONES * '\\')) << shift;
+        each(w, 8 * word);
     }
+}
+
+// The bytes of w equal to c as adjacent bits.
+inline std::uint64_t bytes_equal(std::uint64_t w, unsigned char c)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    return gather_high_bits(zero_bytes(w ^ ONES * c));
+}
+
+// Eight bytes at a time in ordinary registers, for processors without a
+// vector path here.
+inline chunk_masks classify_scalar(const unsigned char* p)
+{
+    chunk_masks m{};
+    for_each_word(p, [&m](std::uint64_t w, unsigned shift) {
+        m.quote |= bytes_equal(w, '"') << shift;
+        m.amp |= bytes_equal(w, '&') << shift;
+        m.open |= bytes_equal(w, '<') << shift;
+        m.close |= bytes_equal(w, '>') << shift;
+        m.backslash |= bytes_equal(w, '\\') << shift;
+    });
     return m;
 }
 
@@ -67,18 +82,11 @@ struct name_masks {
 // The same, eight bytes at a time.
 inline name_masks name_masks_scalar(const unsigned char* p)
 {
-    constexpr std::uint64_t ONES = 0x0101010101010101u;
     name_masks m{};
-    for (unsigned word = 0; word < 8; ++word) {
-        std::uint64_t w;
-        std::memcpy(&w, p + 8 * word, 8);
-        if constexpr (std::endian::native == std::endian::big) {
-            w = __builtin_bswap64(w);
-        }
-        m.ends |= gather_high_bits(zero_bytes(w ^ ONES * ';') | zero_bytes(w ^ ONES * ' '))
-                  << 8 * word;
-        m.q |= gather_high_bits(zero_bytes(w ^ ONES * 'q')) << 8 * word;
-    }
+    for_each_word(p, [&m](std::uint64_t w, unsigned shift) {
+        m.ends |= (bytes_equal(w, ';') | bytes_equal(w, ' ')) << shift;
+        m.q |= bytes_equal(w, 'q') << shift;
+    });
     return m;
 }
 
