@@ -95,7 +95,6 @@ struct background_io {
     std::size_t read_size = 0;
     pthread_t reader{};
     pthread_t writer{};
-    bool reading_ahead = false;
     bool touch_before_write = true;
     unsigned char touched = 0; // the writer's reads ahead of the kernel's copy
     unsigned char* memory = nullptr;
@@ -207,20 +206,25 @@ bool start_background_io(scan_state& st)
     if (io == nullptr) {
         return false;
     }
+    // The ring for reading only where a thread reads ahead.
     constexpr std::size_t IN_SLOT = IN_BLOCK_SIZE + IN_BLOCK_SLACK;
-    io->memory = new (std::nothrow) unsigned char[RING_SLOTS * (IN_SLOT + OUT_BLOCK_SIZE)];
+    const std::size_t in_ring = st.read_ahead ? RING_SLOTS * IN_SLOT : 0;
+    const std::size_t memory = in_ring + RING_SLOTS * OUT_BLOCK_SIZE;
+    io->memory = new (std::nothrow) unsigned char[memory];
     if (io->memory == nullptr) {
         delete io;
         return false;
     }
     for (unsigned i = 0; i < RING_SLOTS; ++i) {
-        io->reads.slot[i] = io->memory + i * IN_SLOT;
-        io->writes.slot[i] = io->memory + RING_SLOTS * IN_SLOT + i * OUT_BLOCK_SIZE;
+        if (st.read_ahead) {
+            io->reads.slot[i] = io->memory + i * IN_SLOT;
+        }
+        io->writes.slot[i] = io->memory + in_ring + i * OUT_BLOCK_SIZE;
     }
     // Every page of the rings is touched here, once, by this thread: the
     // process's memory is then the same whichever thread gets to a block
     // first (the kernel counts each processor's new pages apart).
-    std::memset(io->memory, 0, RING_SLOTS * (IN_SLOT + OUT_BLOCK_SIZE));
+    std::memset(io->memory, 0, memory);
     io->in_file = st.in_file;
     io->out_file = st.out_file;
     struct stat target {};
@@ -244,8 +248,7 @@ bool start_background_io(scan_state& st)
         delete io;
         return false;
     }
-    io->reading_ahead = st.read_ahead;
-    if (io->reading_ahead && pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
+    if (st.read_ahead && pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
         close_ring(io->writes);
         pthread_join(io->writer, nullptr);
         delete[] io->memory;
@@ -265,7 +268,7 @@ void stop_background_io(scan_state& st)
     }
     close_ring(io->writes);
     pthread_join(io->writer, nullptr);
-    if (io->reading_ahead) {
+    if (st.read_ahead) {
         abandon_ring(io->reads);
         pthread_join(io->reader, nullptr);
     }
@@ -280,11 +283,6 @@ void stop_background_io(scan_state& st)
     st.out_len = 0;
     delete[] io->memory;
     delete io;
-}
-
-bool reads_ahead(const scan_state& st)
-{
-    return st.io->reading_ahead;
 }
 
 std::size_t take_read_block(scan_state& st)

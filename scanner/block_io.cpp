@@ -12,7 +12,7 @@ bool refill_input(scan_state& st)
         return false;
     }
     st.in_pos = 0;
-    if (st.io != nullptr && reads_ahead(st)) {
+    if (st.io != nullptr && st.read_ahead) {
         st.in_len = take_read_block(st);
         st.input_ended = st.in_len == 0;
         return !st.input_ended;

@@ -154,10 +154,9 @@ void flush_output(scan_state& st);
 // (false, nothing changed) where no thread or memory is to be had.
 bool start_background_io(scan_state& st);
 void stop_background_io(scan_state& st); // every block written, the threads gone
-// While they run: whether a thread reads ahead; the next block read (its
-// length, 0 at the end of the input) becomes in_block; out_block goes to the
+// While they run: the next block read (its length, 0 at the end of the
+// input) becomes in_block, where a thread reads ahead; out_block goes to the
 // writer and a free block takes its place.
-bool reads_ahead(const scan_state& st);
 std::size_t take_read_block(scan_state& st);
 void hand_over_write_block(scan_state& st);
 
