@@ -1,15 +1,14 @@
-// Throughput of each way through the scanner on 64 MiB of the corpus, from a
-// memory-backed stream into /dev/null: the chunk scanners (with -z, and with
-// UTF-8 marks) and the byte path.
+// Throughput of each implementation in memory, one thread, on 64 MiB of the
+// corpus: the default conversion, with -z, with UTF-8 marks, and --html.
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <memory>
+#include <cstdlib>
 #include <string>
 
+#include "chunk_dispatch.h"
 #include "corpus.h"
-#include "scanner.h"
+#include "pass.h"
 
 namespace {
 
@@ -24,38 +23,50 @@ const std::string& corpus()
     return text;
 }
 
-void scan(benchmark::State& state, chunk_scanner scanner, bool break_tags, quote_marks marks)
+void scan(benchmark::State& state, const implementation* impl, pass_options o)
 {
     const std::string& text = corpus();
-    auto st = std::make_unique<scan_state>();
-    std::FILE* out = std::fopen("/dev/null", "w");
+    o.impl = impl;
+    o.threads = thread_choice::none;
     for (auto _ : state) {
-        std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-        start_scan(*st, in, out, break_tags);
-        st->scan_chunks = scanner;
-        st->marks = marks;
-        scan_top_level(*st);
-        std::fclose(in);
+        byte_source source;
+        source.kind = io_kind::memory;
+        source.data = reinterpret_cast<const unsigned char*>(text.data());
+        source.size = text.size();
+        byte_sink sink;
+        const pass_result r = run_pass(source, sink, o);
+        benchmark::DoNotOptimize(sink.buffer);
+        std::free(sink.buffer);
+        if (r.setup_error != 0) {
+            state.SkipWithError("the pass could not start");
+        }
     }
-    std::fclose(out);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
 const bool registered = [] {
-    const chunk_scanner_info* list = nullptr;
-    const std::size_t count = usable_chunk_scanners(&list);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string name = list[i].name;
-        benchmark::RegisterBenchmark(("chunks/" + name).c_str(), scan, list[i].scan, false,
-                                     GERMAN_BYTE_MARKS)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("chunks-z/" + name).c_str(), scan, list[i].scan, true,
-                                     GERMAN_BYTE_MARKS)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("chunks-utf8/" + name).c_str(), scan, list[i].scan, false,
-                                     marks_for(mark_style::german, mark_form::utf8))
+    for (const implementation& impl : known_implementations()) {
+        if (!runs_here(impl)) {
+            continue;
+        }
+        const std::string name = impl.name;
+        pass_options plain;
+        plain.form = mark_form::bytes;
+        pass_options z = plain;
+        z.break_tags = true;
+        pass_options utf8 = plain;
+        utf8.form = mark_form::utf8;
+        pass_options html = plain;
+        html.html = true;
+        benchmark::RegisterBenchmark(("default/" + name).c_str(), scan, &impl, plain)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("z/" + name).c_str(), scan, &impl, z)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("utf8/" + name).c_str(), scan, &impl, utf8)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("html/" + name).c_str(), scan, &impl, html)
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("bytes only", scan, nullptr, false, GERMAN_BYTE_MARKS)
-        ->Unit(benchmark::kMillisecond);
     return true;
 }();
 

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr const char* VERSION = QUIB_VERSION;
+constexpr const char* VERSION = "3.3"; // as the help screen has always shown it
 constexpr const char* VERSION_DATE = "15.01.2009";
 
 constexpr const char* BANNER =

@@ -15,13 +15,15 @@ run_options parse_options(int argc, const char* const* argv)
         } else if (!after_names) {
             continue;
         } else if (std::strcmp(arg, "--utf8") == 0) {
-            options.form = mark_form::utf8;
+            options.form = QUIB_FORM_UTF8;
         } else if (std::strcmp(arg, "--entities") == 0) {
-            options.form = mark_form::entities;
+            options.form = QUIB_FORM_ENTITIES;
         } else if (std::strcmp(arg, "--guillemets") == 0) {
-            options.style = mark_style::guillemets;
+            options.style = QUIB_STYLE_GUILLEMETS;
         } else if (std::strcmp(arg, "--swiss") == 0) {
-            options.style = mark_style::swiss;
+            options.style = QUIB_STYLE_SWISS;
+        } else if (std::strcmp(arg, "--html") == 0) {
+            options.html = true;
         } else if (std::strcmp(arg, "--check") == 0) {
             options.check = true;
         }

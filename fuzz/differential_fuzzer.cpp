@@ -1,8 +1,11 @@
-// Feeds one input through every way the scanner has (each chunk scanner and
-// the byte path, at a read size taken from the input, and the default way
-// with a writing thread, or a writing and a reading one) and through the
-// reference model; any difference aborts with the input as a pasteable byte
-// vector. The first byte chooses -z, the read size and the marks.
+// Feeds one input through the public interface in memory and through every
+// implementation this processor runs (the byte path included, at a read
+// size taken from the input), and compares all with the reference model;
+// on a fraction of the inputs also through the reading and writing threads.
+// Any difference aborts with the input as a pasteable byte vector. The first
+// byte chooses -z, --html, the read size and the marks.
+
+#include <quib/quib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,12 +18,14 @@
 
 namespace {
 
-void report_difference(const char* scanner, std::string_view input, bool break_tags,
-                       std::size_t read_size, const std::string& marks)
+[[noreturn]] void report_difference(const char* way, std::string_view input,
+                                    const convert_setup& s, const std::string& marks)
 {
     std::fprintf(stderr,
-                 "quib fuzz: %s differs from the reference (-z %s, read size %zu, marks %s)\n",
-                 scanner, break_tags ? "on" : "off", read_size, marks.c_str());
+                 "quib fuzz: %s differs from the reference (-z %s, --html %s, read size %zu,"
+                 " marks %s)\n",
+                 way, s.break_tags ? "on" : "off", s.html ? "on" : "off", s.read_size,
+                 marks.c_str());
     std::fprintf(stderr, "const unsigned char input[] = {");
     for (std::size_t i = 0; i < input.size(); ++i) {
         std::fprintf(stderr, "%s0x%02x", i == 0 ? "" : ", ", static_cast<unsigned char>(input[i]));
@@ -36,28 +41,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const bool break_tags = (data[0] & 1) != 0;
     static constexpr std::size_t READ_SIZES[] = {1, 3, 20, 63, 64, 65, 100, 128, 4096,
                                                  IN_BLOCK_SIZE};
-    const std::size_t read_size = READ_SIZES[(data[0] >> 1) % std::size(READ_SIZES)];
     static const std::vector<mark_choice> choices = every_mark_choice();
+    static const std::vector<implementation> implementations = every_scanner();
+    convert_setup s;
+    s.break_tags = (data[0] & 1) != 0;
+    s.read_size = READ_SIZES[(data[0] >> 1) % std::size(READ_SIZES)];
     const mark_choice& marks = choices[(data[0] >> 5) % choices.size()];
+    s.marks = &marks;
     const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    const std::string expected = reference_convert(input, break_tags, marks.open, marks.close);
-    for (const chunk_scanner_info& s : every_scanner()) {
-        if (scanner_convert(input, break_tags, read_size, s.scan, marks.marks) != expected) {
-            report_difference(s.name, input, break_tags, read_size, marks.name);
+    const std::string expected = reference_convert(input, s.break_tags, marks.open, marks.close);
+    for (const implementation& impl : implementations) {
+        s.impl = &impl;
+        if (convert(input, s) != expected) {
+            report_difference(impl.name, input, s, marks.name);
         }
     }
-    // The threads as the program has them: a writer, and a reader too into
-    // a device; which one by the input's length.
-    const io_threads threads = size % 2 == 0 ? io_threads::writer : io_threads::writer_and_reader;
-    if (scanner_convert(input, break_tags, read_size, std::nullopt, marks.marks, threads) !=
-        expected) {
-        report_difference(threads == io_threads::writer ? "the default way with a writing thread"
-                                                        : "the default way with both threads",
-                          input, break_tags, read_size, marks.name);
+    s.impl = nullptr;
+    // The public interface, in memory, as a program calls it.
+    quib_options o = QUIB_OPTIONS_INIT;
+    o.break_tags = s.break_tags ? 1 : 0;
+    o.style = static_cast<quib_style>(static_cast<int>(marks.style));
+    o.form = static_cast<quib_form>(static_cast<int>(marks.form) + 1);
+    void* out = nullptr;
+    std::size_t out_len = 0;
+    if (quib_convert_buffer(input.data(), input.size(), &out, &out_len, &o) != QUIB_OK ||
+        std::string_view(static_cast<const char*>(out), out_len) != expected) {
+        report_difference("quib_convert_buffer", input, s, marks.name);
+    }
+    quib_free(out);
+    // The threads, on one input in eight: their start costs more than the rest.
+    if (size % 8 == 0) {
+        s.threads = size % 16 == 0 ? io_threads::writer : io_threads::writer_and_reader;
+        if (convert(input, s) != expected) {
+            report_difference(s.threads == io_threads::writer ? "the writing thread"
+                                                              : "both threads",
+                              input, s, marks.name);
+        }
     }
     return 0;
 }

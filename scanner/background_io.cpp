@@ -1,8 +1,9 @@
 // Writing behind and reading ahead. One thread writes the filled output
-// blocks in order, so the kernel copies them on the second processor while
-// the pass converts; where the driver asks, another reads the source block
-// by block into a ring of blocks. The pass sees only refill_input and
-// flush_output; each stream is used by exactly one thread while they run.
+// blocks in order; where the plan says so, another reads the source block
+// by block into a ring of blocks. Each source and sink is used by exactly
+// one thread while they run.
+
+#include "background_io.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -25,6 +26,7 @@ constexpr int READER_NICENESS = 5;
 // A side that had to wait sleeps until this many blocks are there for it:
 // waking a thread costs the waker more than handing over a block.
 constexpr unsigned WAKE_BATCH = RING_SLOTS / 2;
+constexpr std::size_t IN_SLOT = IN_BLOCK_SIZE + IN_BLOCK_SLACK;
 
 // Blocks handed over in order from the thread that fills them to the thread
 // that empties them. Block k lives in slot[k % RING_SLOTS]; the counts only
@@ -90,14 +92,17 @@ struct block_ring {
 struct background_io {
     block_ring reads;   // filled by the reader, emptied by the pass
     block_ring writes;  // filled by the pass, emptied by the writer
-    std::FILE* in_file = nullptr;
-    std::FILE* out_file = nullptr;
+    byte_source* source = nullptr;
+    byte_sink* sink = nullptr;
     std::size_t read_size = 0;
     pthread_t reader{};
     pthread_t writer{};
-    bool touch_before_write = true;
+    bool reading = false;
+    bool writing = false;
+    bool touch_before_write = false;
     unsigned char touched = 0; // the writer's reads ahead of the kernel's copy
-    unsigned char* memory = nullptr;
+    unsigned char* read_memory = nullptr;
+    unsigned char* write_memory = nullptr;
 };
 
 namespace {
@@ -108,8 +113,7 @@ void* read_ahead(void* arg)
 #if defined(__linux__)
     // On Linux nice() changes the calling thread alone. The reader has the
     // ring to run ahead in; when all three threads want a processor, the
-    // writer (the slowest of them into a file) and the pass go first. Into
-    // a file this took a fifth off the time.
+    // writer and the pass go first.
     [[maybe_unused]] const int niceness = nice(READER_NICENESS);
 #endif
     block_ring& r = io.reads;
@@ -122,10 +126,8 @@ void* read_ahead(void* arg)
             }
             block = r.slot[r.filled % RING_SLOTS];
         }
-        errno = 0;
-        const std::size_t n = std::fread(block, 1, io.read_size, io.in_file);
-        // A failed read counts as the end of the input.
-        const int error = n == 0 && std::ferror(io.in_file) ? (errno != 0 ? errno : EIO) : 0;
+        int error = 0;
+        const std::size_t n = read_source(*io.source, block, io.read_size, error);
         std::lock_guard<std::mutex> hold(r.lock);
         if (n == 0) {
             r.closed = true;
@@ -159,8 +161,8 @@ void* write_behind(void* arg)
         }
         // Read the block line by line before the kernel copies it: the pass
         // wrote it on the other processor, and the kernel's copy from there
-        // takes twice as long as from this processor's cache. A device such
-        // as /dev/null copies nothing; there the reads would only pull the
+        // is slower than from this processor's cache. A device such as
+        // /dev/null copies nothing; there the reads would only pull the
         // lines away from the pass, which writes them again.
         if (io.touch_before_write) {
             unsigned char lines = 0;
@@ -169,11 +171,11 @@ void* write_behind(void* arg)
             }
             io.touched ^= lines;
         }
-        errno = 0;
-        const bool failed = std::fwrite(block, 1, len, io.out_file) != len;
+        int error = 0;
+        const bool written = write_sink(*io.sink, block, len, error);
         std::lock_guard<std::mutex> hold(w.lock);
-        if (failed && w.error == 0) {
-            w.error = errno != 0 ? errno : EIO;
+        if (!written && w.error == 0) {
+            w.error = error;
         }
         w.emptied = w.taken;
         w.wake_filler();
@@ -194,69 +196,140 @@ void abandon_ring(block_ring& ring)
     ring.wake_filler();
 }
 
+int descriptor_of(const byte_sink& sink)
+{
+    switch (sink.kind) {
+    case io_kind::fd:
+        return sink.fd;
+    case io_kind::stream:
+        return fileno(sink.stream);
+    case io_kind::memory:
+        break;
+    }
+    return -1;
+}
+
+background_io* io_of(scan_state& st)
+{
+    if (st.io == nullptr) {
+        st.io = new (std::nothrow) background_io;
+        if (st.io != nullptr) {
+            st.io->source = &st.in.source;
+            st.io->sink = &st.out.sink;
+            st.io->read_size = st.in.read_size;
+            st.io->touch_before_write = st.threads.touch_before_write;
+        }
+    }
+    return st.io;
+}
+
+// Every page of a ring is touched here, once, by the pass's thread: the
+// process's memory is then the same whichever thread gets to a block first
+// (the kernel counts each processor's new pages apart).
+unsigned char* ring_memory(std::size_t bytes)
+{
+    auto* memory = new (std::nothrow) unsigned char[bytes];
+    if (memory != nullptr) {
+        std::memset(memory, 0, bytes);
+    }
+    return memory;
+}
+
 } // namespace
 
-bool start_background_io(scan_state& st)
+thread_plan plan_threads(const byte_source& source, const byte_sink& sink)
 {
-    // Only at the start of a pass: nothing read or waiting to be written.
-    if (st.io != nullptr || st.in_len != 0 || st.out_len != 0 || st.input_ended) {
+    thread_plan plan;
+    const int target = descriptor_of(sink);
+    struct stat s {};
+    if (target < 0 || ::fstat(target, &s) != 0) {
+        return plan;
+    }
+    plan.writer = true;
+    plan.reader = S_ISCHR(s.st_mode) && source.kind != io_kind::memory;
+    plan.touch_before_write = !S_ISCHR(s.st_mode);
+    plan.pipe_target = S_ISFIFO(s.st_mode);
+    return plan;
+}
+
+bool reader_running(const scan_state& st)
+{
+    return st.io != nullptr && st.io->reading;
+}
+
+bool writer_running(const scan_state& st)
+{
+    return st.io != nullptr && st.io->writing;
+}
+
+bool start_writer(scan_state& st)
+{
+    if (writer_running(st)) {
+        return true;
+    }
+    if (!st.threads.writer) {
         return false;
     }
-    auto* io = new (std::nothrow) background_io;
+    st.threads.writer = false; // one try
+    background_io* io = io_of(st);
     if (io == nullptr) {
         return false;
     }
-    // The ring for reading only where a thread reads ahead.
-    constexpr std::size_t IN_SLOT = IN_BLOCK_SIZE + IN_BLOCK_SLACK;
-    const std::size_t in_ring = st.read_ahead ? RING_SLOTS * IN_SLOT : 0;
-    const std::size_t memory = in_ring + RING_SLOTS * OUT_BLOCK_SIZE;
-    io->memory = new (std::nothrow) unsigned char[memory];
-    if (io->memory == nullptr) {
-        delete io;
+    // The block the pass fills now is the ring's first; the others are new.
+    io->write_memory = ring_memory((RING_SLOTS - 1) * OUT_BLOCK_SIZE);
+    if (io->write_memory == nullptr) {
         return false;
     }
-    for (unsigned i = 0; i < RING_SLOTS; ++i) {
-        if (st.read_ahead) {
-            io->reads.slot[i] = io->memory + i * IN_SLOT;
-        }
-        io->writes.slot[i] = io->memory + in_ring + i * OUT_BLOCK_SIZE;
+    io->writes.slot[0] = st.out.block;
+    for (unsigned i = 1; i < RING_SLOTS; ++i) {
+        io->writes.slot[i] = io->write_memory + (i - 1) * OUT_BLOCK_SIZE;
     }
-    // Every page of the rings is touched here, once, by this thread: the
-    // process's memory is then the same whichever thread gets to a block
-    // first (the kernel counts each processor's new pages apart).
-    std::memset(io->memory, 0, memory);
-    io->in_file = st.in_file;
-    io->out_file = st.out_file;
-    struct stat target {};
-    const bool known = ::fstat(fileno(st.out_file), &target) == 0;
-    io->touch_before_write = !known || !S_ISCHR(target.st_mode);
 #if defined(F_SETPIPE_SZ)
     // A pipe holds 64 KiB unless asked for more, and each block would wait
     // for the reader twice; as much as the ring holds is asked for. Where
     // the system allows less, the pipe stays as it is.
-    if (known && S_ISFIFO(target.st_mode)) {
-        ::fcntl(fileno(st.out_file), F_SETPIPE_SZ, static_cast<int>(RING_SLOTS * OUT_BLOCK_SIZE));
+    if (st.threads.pipe_target) {
+        ::fcntl(descriptor_of(st.out.sink), F_SETPIPE_SZ,
+                static_cast<int>(RING_SLOTS * OUT_BLOCK_SIZE));
     }
 #endif
-    io->read_size = st.read_size;
-    // The writer first: until it is handed a block it touches nothing, so
-    // if the reader cannot start, the writer stops and the pass reads and
-    // writes by itself. A reader started first could already have taken
-    // input the pass could not get back.
     if (pthread_create(&io->writer, nullptr, write_behind, io) != 0) {
-        delete[] io->memory;
-        delete io;
+        delete[] io->write_memory;
+        io->write_memory = nullptr;
         return false;
     }
-    if (st.read_ahead && pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
-        close_ring(io->writes);
-        pthread_join(io->writer, nullptr);
-        delete[] io->memory;
-        delete io;
+    io->writing = true;
+    return true;
+}
+
+bool start_reader(scan_state& st)
+{
+    if (reader_running(st)) {
+        return true;
+    }
+    if (!st.threads.reader) {
         return false;
     }
-    st.io = io;
-    st.out_block = io->writes.slot[0];
+    st.threads.reader = false; // one try
+    background_io* io = io_of(st);
+    if (io == nullptr) {
+        return false;
+    }
+    io->read_memory = ring_memory(RING_SLOTS * IN_SLOT);
+    if (io->read_memory == nullptr) {
+        return false;
+    }
+    for (unsigned i = 0; i < RING_SLOTS; ++i) {
+        io->reads.slot[i] = io->read_memory + i * IN_SLOT;
+    }
+    // Until it is started, the source is the pass's alone: if the thread
+    // cannot start, nothing is lost and the pass reads on by itself.
+    if (pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
+        delete[] io->read_memory;
+        io->read_memory = nullptr;
+        return false;
+    }
+    io->reading = true;
     return true;
 }
 
@@ -266,23 +339,26 @@ void stop_background_io(scan_state& st)
     if (io == nullptr) {
         return;
     }
-    close_ring(io->writes);
-    pthread_join(io->writer, nullptr);
-    if (st.read_ahead) {
+    if (io->writing) {
+        close_ring(io->writes);
+        pthread_join(io->writer, nullptr);
+        if (st.out.error == 0) {
+            st.out.error = io->writes.error;
+        }
+        st.out.block = st.out.storage;
+        st.out.len = 0;
+    }
+    if (io->reading) {
         abandon_ring(io->reads);
         pthread_join(io->reader, nullptr);
+        st.in.block = st.in.storage;
+        st.in.pos = 0;
+        st.in.len = 0;
     }
-    if (st.write_errno == 0) {
-        st.write_errno = io->writes.error;
-    }
-    st.io = nullptr;
-    st.in_block = st.in_storage;
-    st.out_block = st.out_storage;
-    st.in_pos = 0;
-    st.in_len = 0;
-    st.out_len = 0;
-    delete[] io->memory;
+    delete[] io->read_memory;
+    delete[] io->write_memory;
     delete io;
+    st.io = nullptr;
 }
 
 std::size_t take_read_block(scan_state& st)
@@ -292,12 +368,12 @@ std::size_t take_read_block(scan_state& st)
     r.emptied = r.taken; // the block read so far goes back
     r.wake_filler();
     if (!r.wait_for_block(hold)) {
-        if (st.read_errno == 0) {
-            st.read_errno = r.error;
+        if (st.in.error == 0) {
+            st.in.error = r.error;
         }
         return 0;
     }
-    st.in_block = r.slot[r.taken % RING_SLOTS];
+    st.in.block = r.slot[r.taken % RING_SLOTS];
     return r.len[r.taken++ % RING_SLOTS];
 }
 
@@ -305,10 +381,10 @@ void hand_over_write_block(scan_state& st)
 {
     block_ring& w = st.io->writes;
     std::unique_lock<std::mutex> hold(w.lock);
-    w.len[w.filled % RING_SLOTS] = st.out_len;
+    w.len[w.filled % RING_SLOTS] = st.out.len;
     ++w.filled;
     w.wake_emptier();
     w.wait_for_free_slot(hold); // the writer empties every block it is given
-    st.out_block = w.slot[w.filled % RING_SLOTS];
-    st.out_len = 0;
+    st.out.block = w.slot[w.filled % RING_SLOTS];
+    st.out.len = 0;
 }

@@ -1,36 +1,107 @@
-// Option --check: spots where the pairing of quotes has probably gone wrong.
-// The handlers tell these functions what they meet, so the report follows
-// exactly the quotations the conversion makes.
+// Option --check in the default conversion. The handlers tell these
+// functions what they meet, so the report follows exactly the quotations
+// and tags the conversion makes.
 
-#include <cctype>
+#include "check.h"
 
-#include "scanner.h"
+#include <cstring>
 
 namespace {
 
-void report(scan_state& st, check_spot spot, unsigned long line)
-{
-    quote_check& c = *st.check;
-    ++c.spots;
-    c.report(c.context, spot, line);
-}
+// The elements whose text the default conversion changes although a web
+// page needs it unchanged.
+constexpr const char* CODE_ELEMENTS[] = {"script", "style", "textarea", "pre",
+                                         "code",   "kbd",   "samp",     "tt"};
+constexpr unsigned CODE_ELEMENT_COUNT = sizeof CODE_ELEMENTS / sizeof CODE_ELEMENTS[0];
 
-void report_boundary(scan_state& st)
+void report_boundary(quote_check& c)
 {
-    quote_check& c = *st.check;
     if (!c.boundary_reported) {
         c.boundary_reported = true;
-        report(st, check_spot::paragraph_in_quote, c.opened_line);
+        report_spot(*c.out, QUIB_SPOT_PARAGRAPH_IN_QUOTE, c.opened_line);
+    }
+}
+
+bool is_digit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+unsigned char lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+// A mark has been written: inside an element whose text must not change,
+// and on a page declaring UTF-8 that gets single bytes.
+void note_mark(quote_check& c)
+{
+    for (unsigned i = 0; i < CODE_ELEMENT_COUNT; ++i) {
+        const unsigned bit = 1u << i;
+        if ((c.open_code & ~c.reported_code & bit) != 0) {
+            c.reported_code |= bit;
+            report_spot(*c.out, QUIB_SPOT_QUOTE_IN_CODE, c.line, CODE_ELEMENTS[i]);
+        }
+    }
+    if (c.utf8_line != 0 && c.byte_marks && !c.utf8_reported) {
+        c.utf8_reported = true;
+        report_spot(*c.out, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, c.utf8_line);
+    }
+}
+
+// The outermost tag has ended: a start or end tag of a code element opens
+// or closes it.
+void note_element(quote_check& c)
+{
+    const unsigned char* t = c.tag_text;
+    std::size_t n = c.tag_len < TAG_TEXT_MAX ? c.tag_len : TAG_TEXT_MAX;
+    const bool end_tag = n > 0 && t[0] == '/';
+    if (end_tag) {
+        ++t;
+        --n;
+    }
+    std::size_t name = 0;
+    while (name < n && ((lower(t[name]) >= 'a' && lower(t[name]) <= 'z') ||
+                        (t[name] >= '0' && t[name] <= '9'))) {
+        ++name;
+    }
+    // The name ends the tag's text or comes before a blank or '/'.
+    const bool delimited = name < n ? t[name] == ' ' || t[name] == '\t' || t[name] == '\n' ||
+                                          t[name] == '\r' || t[name] == '\f' || t[name] == '/'
+                                    : c.tag_len <= TAG_TEXT_MAX;
+    if (!delimited) {
+        return;
+    }
+    for (unsigned i = 0; i < CODE_ELEMENT_COUNT; ++i) {
+        const char* e = CODE_ELEMENTS[i];
+        if (std::strlen(e) != name) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t k = 0; k < name; ++k) {
+            same = same && lower(t[k]) == static_cast<unsigned char>(e[k]);
+        }
+        if (same) {
+            const unsigned bit = 1u << i;
+            if (end_tag) {
+                c.open_code &= ~bit;
+            } else {
+                c.open_code |= bit;
+                c.reported_code &= ~bit;
+            }
+        }
     }
 }
 
 } // namespace
 
-void enable_check(scan_state& st, quote_check& check)
+void report_spot(spot_report& r, quib_spot_kind kind, unsigned long line, const char* element)
 {
-    // The hooks sit in the byte-at-a-time handlers, so the chunks stay out.
-    st.check = &check;
-    st.scan_chunks = nullptr;
+    ++r.spots;
+    if (r.report != nullptr) {
+        const quib_spot spot{kind, line, element};
+        r.report(r.context, &spot);
+    }
 }
 
 void note_source_byte(scan_state& st)
@@ -39,18 +110,15 @@ void note_source_byte(scan_state& st)
     const int byte = st.cur_char;
     if (byte == '\n') {
         if (c.in_quotation && c.blank_line) {
-            report_boundary(st);
+            report_boundary(c);
         }
         ++c.line;
         c.blank_line = c.in_quotation; // a line end seen inside the quotation
     } else if (byte != ' ' && byte != '\t' && byte != '\r') {
         c.blank_line = false;
     }
-    // The quote that starts a quotation is read before the handler hears of
-    // it; keep the byte before it.
-    if (byte != '"' || c.in_quotation) {
-        c.prev_byte = byte;
-    }
+    c.byte_before_last = c.last_byte;
+    c.last_byte = byte;
 }
 
 void note_quotation_start(scan_state& st)
@@ -60,40 +128,60 @@ void note_quotation_start(scan_state& st)
     c.opened_line = c.line;
     c.boundary_reported = false;
     c.blank_line = false;
-    // A quote entity's quote follows its ';', never a digit.
-    if (c.prev_byte >= '0' && c.prev_byte <= '9') {
-        report(st, check_spot::quote_after_digit, c.line);
+    // The quote that opens is the byte read last; a quote entity's quote
+    // follows its ';', never a digit.
+    const int before = c.last_byte == '"' ? c.byte_before_last : c.last_byte;
+    if (is_digit(before)) {
+        report_spot(*c.out, QUIB_SPOT_QUOTE_AFTER_DIGIT, c.line);
     }
+    note_mark(c);
 }
 
 void note_quotation_end(scan_state& st)
 {
     quote_check& c = *st.check;
     if (st.cur_char == END_OF_INPUT) {
-        report(st, check_spot::quote_cut_off, c.opened_line);
+        report_spot(*c.out, QUIB_SPOT_QUOTE_CUT_OFF, c.opened_line);
+    } else {
+        note_mark(c);
     }
     c.in_quotation = false;
-    c.prev_byte = st.cur_char;
 }
 
-void note_tag_byte(scan_state& st, int c)
+void note_tag_start(scan_state& st)
 {
-    quote_check& q = *st.check;
-    if (!q.in_quotation) {
+    quote_check& c = *st.check;
+    c.tag_line = c.line;
+    c.tag_len = 0;
+}
+
+void note_tag_byte(scan_state& st, int byte)
+{
+    quote_check& c = *st.check;
+    if (c.tag_len < TAG_TEXT_MAX) {
+        c.tag_text[c.tag_len] = static_cast<unsigned char>(byte);
+    }
+    ++c.tag_len;
+}
+
+void note_tag_end(scan_state& st, std::size_t depth_left)
+{
+    quote_check& c = *st.check;
+    if (depth_left != 0) {
+        note_tag_byte(st, '>'); // a nested tag is part of the outer one's text
         return;
     }
-    if (q.tag_len < sizeof q.tag_text) {
-        q.tag_text[q.tag_len] = static_cast<unsigned char>(c);
+    // Only a whole tag of its own is a paragraph's end: in "<x</p>>" and
+    // "<</p>>" the </p> is part of another tag.
+    if (c.in_quotation && c.tag_len == 2 && c.tag_text[0] == '/' && lower(c.tag_text[1]) == 'p') {
+        report_boundary(c);
     }
-    ++q.tag_len;
+    note_element(c);
+    c.tag_len = 0;
 }
 
-void note_tag_end(scan_state& st)
+void note_tag_cut_off(scan_state& st)
 {
-    quote_check& q = *st.check;
-    if (q.in_quotation && q.tag_len == 2 && q.tag_text[0] == '/' &&
-        std::tolower(q.tag_text[1]) == 'p') {
-        report_boundary(st);
-    }
-    q.tag_len = 0;
+    quote_check& c = *st.check;
+    report_spot(*c.out, QUIB_SPOT_MARKUP_UNCLOSED, c.tag_line, "tag");
 }

@@ -262,14 +262,15 @@ open_context scan_chunks_as(scan_state& st)
     std::uint64_t in_quote = StopAtQuote ? ALL : 0;
     // Byte stores into the output may alias the state, so the loop works on
     // copies of the fields it uses.
-    const unsigned char* const in_block = st.in_block;
-    unsigned char* out_block = st.out_block;
-    const std::size_t in_len = st.in_len;
+    const unsigned char* const in_block = st.in.block;
+    unsigned char* out_block = st.out.block;
+    std::size_t out_cap = st.out.cap;
+    const std::size_t in_len = st.in.len;
     const quote_marks marks = st.marks;
     const unsigned char open_byte = marks.open.bytes[0];
     const unsigned char close_byte = marks.close.bytes[0];
-    std::size_t in_pos = st.in_pos;
-    std::size_t out_len = st.out_len;
+    std::size_t in_pos = st.in.pos;
+    std::size_t out_len = st.out.len;
     // last_char is the byte at the highest bit of last_events in last_chunk,
     // if that is set, else last_char: the byte is found when it is needed,
     // not in every chunk.
@@ -283,17 +284,18 @@ open_context scan_chunks_as(scan_state& st)
     };
 
     while (in_len - in_pos >= CHUNK) {
-        if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
-            st.out_len = out_len;
+        if (out_cap - out_len < CHUNK_OUT_MAX) {
+            st.out.len = out_len;
             flush_output(st);
-            out_len = st.out_len;
-            out_block = st.out_block;
+            out_len = st.out.len;
+            out_block = st.out.block;
+            out_cap = st.out.cap;
         }
         if (!BreakTags) {
             chunk_run run{in_block + in_pos,
                           in_block + in_len - CHUNK,
                           out_block + out_len,
-                          out_block + (OUT_BLOCK_SIZE - CHUNK_OUT_MAX),
+                          out_block + (out_cap - CHUNK_OUT_MAX),
                           in_tag,
                           in_quote,
                           last_chunk,
@@ -310,7 +312,7 @@ open_context scan_chunks_as(scan_state& st)
             if (in_len - in_pos < CHUNK) {
                 break;
             }
-            if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
+            if (out_cap - out_len < CHUNK_OUT_MAX) {
                 continue;
             }
         }
@@ -383,11 +385,12 @@ open_context scan_chunks_as(scan_state& st)
         }
         const unsigned char* name = p + n + 1;
         const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
-        if (OUT_BLOCK_SIZE - out_len < CHUNK_OUT_MAX) {
-            st.out_len = out_len;
+        if (out_cap - out_len < CHUNK_OUT_MAX) {
+            st.out.len = out_len;
             flush_output(st);
-            out_len = st.out_len;
-            out_block = st.out_block;
+            out_len = st.out.len;
+            out_block = st.out.block;
+            out_cap = st.out.cap;
         }
         if (!is_quote_entity(name, len)) {
             std::memcpy(out_block + out_len, p + n, 1 + len);
@@ -406,8 +409,8 @@ open_context scan_chunks_as(scan_state& st)
         }
         in_pos += 1 + len;
     }
-    st.in_pos = in_pos;
-    st.out_len = out_len;
+    st.in.pos = in_pos;
+    st.out.len = out_len;
     st.last_char = current_last_char();
     if (in_tag != 0) {
         return in_quote != 0 ? open_context::tag_in_quotation : open_context::tag;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "check.h"
 #include "scanner.h"
 
 void take_escape(scan_state& st)
@@ -37,6 +38,9 @@ constexpr auto TAG_STOPS = byte_set("<>\\");
 void copy_tag(scan_state& st)
 {
     write_char(st, '<');
+    if (st.check != nullptr) {
+        note_tag_start(st);
+    }
     finish_tag(st);
 }
 
@@ -50,18 +54,25 @@ void finish_tag(scan_state& st)
         case '>':
             write_char(st, '>');
             st.last_char = '>';
+            --depth;
             if (st.check != nullptr) {
-                note_tag_end(st);
+                note_tag_end(st, depth);
             }
-            if (--depth == 0) {
+            if (depth == 0) {
                 return;
             }
             break;
         case END_OF_INPUT:
+            if (st.check != nullptr) {
+                note_tag_cut_off(st);
+            }
             return;
         case '<':
             write_char(st, '<');
             ++depth;
+            if (st.check != nullptr) {
+                note_tag_byte(st, c);
+            }
             break;
         case '\\':
             take_escape(st);

@@ -2,28 +2,6 @@
 
 #include "scanner.h"
 
-void start_scan(scan_state& st, std::FILE* in, std::FILE* out, bool break_tags)
-{
-    st.in_file = in;
-    st.out_file = out;
-    st.cur_char = 0;
-    st.last_char = 0;
-    st.break_tags = break_tags;
-    st.in_pos = 0;
-    st.in_len = 0;
-    st.input_ended = false;
-    st.pushed_char = NO_PUSHED_CHAR;
-    st.scan_chunks = best_chunk_scanner();
-    st.in_block = st.in_storage;
-    st.out_block = st.out_storage;
-    st.out_len = 0;
-    st.read_errno = 0;
-    st.write_errno = 0;
-    if (st.read_size == 0 || st.read_size > IN_BLOCK_SIZE) {
-        st.read_size = IN_BLOCK_SIZE;
-    }
-}
-
 void break_before_tag(scan_state& st)
 {
     if (st.last_char == '>') {
@@ -34,9 +12,6 @@ void break_before_tag(scan_state& st)
 
 void scan_top_level(scan_state& st)
 {
-    if (st.background) {
-        start_background_io(st);
-    }
     while (st.cur_char != END_OF_INPUT) {
         if (st.scan_chunks != nullptr && st.pushed_char == NO_PUSHED_CHAR) {
             switch (st.scan_chunks(st, open_context::top_level)) {
@@ -79,5 +54,4 @@ void scan_top_level(scan_state& st)
         }
     }
     flush_output(st);
-    stop_background_io(st);
 }

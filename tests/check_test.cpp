@@ -1,51 +1,82 @@
-// Option --check: which spots are reported, on which lines, and that the
-// conversion stays exactly the same.
+// Option --check in the default conversion: which spots are reported, on
+// which lines, and that the conversion stays exactly the same.
 
 #include <gtest/gtest.h>
 
-#include "conversion_cases.h"
 #include "convert_helper.h"
 #include "random_input.h"
+#include "test_data.h"
 
 namespace {
 
-constexpr check_spot DIGIT = check_spot::quote_after_digit;
-constexpr check_spot PARAGRAPH = check_spot::paragraph_in_quote;
-constexpr check_spot CUT_OFF = check_spot::quote_cut_off;
+constexpr quib_spot_kind DIGIT = QUIB_SPOT_QUOTE_AFTER_DIGIT;
+constexpr quib_spot_kind PARAGRAPH = QUIB_SPOT_PARAGRAPH_IN_QUOTE;
+constexpr quib_spot_kind CUT_OFF = QUIB_SPOT_QUOTE_CUT_OFF;
+constexpr quib_spot_kind UNCLOSED = QUIB_SPOT_MARKUP_UNCLOSED;
+constexpr quib_spot_kind IN_CODE = QUIB_SPOT_QUOTE_IN_CODE;
+constexpr quib_spot_kind UTF8 = QUIB_SPOT_UTF8_PAGE_BYTE_MARKS;
 
 struct check_case {
     const char* name;
     std::string input;
     std::vector<found_spot> expected;
+    const mark_choice* marks = nullptr;
 };
 
+const mark_choice& utf8_marks()
+{
+    static const mark_choice m = every_mark_choice()[1]; // german/utf8
+    return m;
+}
+
 const check_case CASES[] = {
-    {"inch mark", "Ein 12\" Monitor.", {{DIGIT, 1}, {CUT_OFF, 1}}},
+    {"inch mark", "Ein 12\" Monitor.", {{DIGIT, 1, ""}, {CUT_OFF, 1, ""}}},
     {"inch mark swaps the pairs after it", "Ein 12\" Monitor.\nEr sagte \"ja\".\n",
-     {{DIGIT, 1}, {CUT_OFF, 2}}},
+     {{DIGIT, 1, ""}, {CUT_OFF, 2, ""}}},
     {"closing quote after a digit", "\"Seite 12\" und mehr", {}},
     {"escaped inch mark", "Ein 12\\\" Monitor.", {}},
     {"quote entity after a digit", "12&quot;x&quot;", {}},
+    {"quote swallowed by an entity window is no digit", "&abcdefghi1\"\"x\"", {}},
     {"quotes inside a tag", "<td width=\"12\"><img alt=\"3\"\"></td>", {}},
     {"single line end", "\"a\nb\"", {}},
-    {"empty line", "x\n\"a\n\nb\"", {{PARAGRAPH, 2}}},
-    {"blank line of spaces and tabs", "\"a\n \t \nb\"", {{PARAGRAPH, 1}}},
-    {"CR LF line ends", "x\r\n\"a\r\n\r\nb\"\r\n\"c\" 1\"", {{PARAGRAPH, 2}, {DIGIT, 5}, {CUT_OFF, 5}}},
-    {"end of a paragraph tag", "\"a</p>b\"", {{PARAGRAPH, 1}}},
-    {"end of a paragraph tag in capitals", "\"a</P>b\"", {{PARAGRAPH, 1}}},
+    {"empty line", "x\n\"a\n\nb\"", {{PARAGRAPH, 2, ""}}},
+    {"blank line of spaces and tabs", "\"a\n \t \nb\"", {{PARAGRAPH, 1, ""}}},
+    {"CR LF line ends", "x\r\n\"a\r\n\r\nb\"\r\n\"c\" 1\"",
+     {{PARAGRAPH, 2, ""}, {DIGIT, 5, ""}, {CUT_OFF, 5, ""}}},
+    {"end of a paragraph tag", "\"a</p>b\"", {{PARAGRAPH, 1, ""}}},
+    {"end of a paragraph tag in capitals", "\"a</P>b\"", {{PARAGRAPH, 1, ""}}},
     {"start of a paragraph is no boundary", "\"a<p>b\"", {}},
     {"other end tags are no boundary", "\"a</pre></b>b\"", {}},
+    {"a paragraph end nested in a tag is none", "\"a <</p>> b\"", {}},
+    {"a paragraph end inside a tag's text is none", "\"a <x</p>> b\"", {}},
     {"end of a paragraph outside quotations", "<p>\"a\"</p>\n\n<p>\"b\"</p>", {}},
-    {"one report per quotation", "\"a</p>\n\n</p>b\"", {{PARAGRAPH, 1}}},
+    {"one report per quotation", "\"a</p>\n\n</p>b\"", {{PARAGRAPH, 1, ""}}},
     {"empty line before a quotation", "a\n\n\"b\"", {}},
-    {"quotation opened at a line end", "\"\n\nx\"", {{PARAGRAPH, 1}}},
-    {"empty line inside a tag inside a quotation", "\"a <b\n\n> c\"", {{PARAGRAPH, 1}}},
-    {"empty line before the closing quote", "\"a\n\n\"", {{PARAGRAPH, 1}}},
-    {"cut off after lines", "\n\n\n\"a", {{CUT_OFF, 4}}},
-    {"cut off by an unclosed tag", "x \"a <b c\" d", {{CUT_OFF, 1}}},
-    {"cut off by a quote entity", "a\n&quot;b", {{CUT_OFF, 2}}},
-    {"boundary and cut off", "5\"a\n\nb", {{DIGIT, 1}, {PARAGRAPH, 1}, {CUT_OFF, 1}}},
+    {"quotation opened at a line end", "\"\n\nx\"", {{PARAGRAPH, 1, ""}}},
+    {"empty line inside a tag inside a quotation", "\"a <b\n\n> c\"", {{PARAGRAPH, 1, ""}}},
+    {"empty line before the closing quote", "\"a\n\n\"", {{PARAGRAPH, 1, ""}}},
+    {"cut off after lines", "\n\n\n\"a", {{CUT_OFF, 4, ""}}},
+    {"cut off by an unclosed tag", "x \"a <b c\" d", {{UNCLOSED, 1, "tag"}, {CUT_OFF, 1, ""}}},
+    {"cut off by a quote entity", "a\n&quot;b", {{CUT_OFF, 2, ""}}},
+    {"boundary and cut off", "5\"a\n\nb",
+     {{DIGIT, 1, ""}, {PARAGRAPH, 1, ""}, {CUT_OFF, 1, ""}}},
     {"nothing to report", "Er sagte \"Hallo\".\n\n\"Zweiter\" Absatz.", {}},
+    // What the default conversion does to web pages, with a hint to --html.
+    {"a tag never closed", "a\n<b c", {{UNCLOSED, 2, "tag"}}},
+    {"a comparison in a script takes the rest", "<script>\nfor (i=0; i<n; i++) {}\n</script>\n\"x\"",
+     {{UNCLOSED, 2, "tag"}}},
+    {"quotes in a script, once per element", "<script>a = \"b\" + \"c\";</script>\n<p>\"d\"</p>",
+     {{IN_CODE, 1, "script"}}},
+    {"each code element once", "<pre>\"a\"</pre>\n<PRE class=x>\"b\"</PRE><tt>\"c\"</tt>",
+     {{IN_CODE, 1, "pre"}, {IN_CODE, 2, "pre"}, {IN_CODE, 2, "tt"}}},
+    {"a closing mark inside code", "\"a <code>\nb\" c</code>", {{IN_CODE, 2, "code"}}},
+    {"a longer name is another element", "<codex>\"x\"</codex><pre-x>\"y\"</pre-x>", {}},
+    {"a UTF-8 page with byte marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {{UTF8, 1, ""}}},
+    {"a UTF-8 page without quotes", "<meta charset=\"utf-8\">\n<p>x</p>", {}},
+};
+
+const check_case UTF8_CASES[] = {
+    {"a UTF-8 page with UTF-8 marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {}, &utf8_marks()},
 };
 
 class check_test : public testing::TestWithParam<check_case> {};
@@ -54,18 +85,21 @@ TEST_P(check_test, reports_the_expected_spots_and_converts_the_same)
 {
     const check_case& c = GetParam();
     for (std::size_t read_size : {std::size_t{1}, std::size_t{3}, IN_BLOCK_SIZE}) {
+        convert_setup s;
+        s.read_size = read_size;
+        s.marks = c.marks;
         std::vector<found_spot> spots;
-        std::string out = scanner_check(c.input, false, read_size, spots);
-        EXPECT_EQ(out, scanner_convert(c.input, false)) << "read size " << read_size;
-        ASSERT_EQ(spots.size(), c.expected.size()) << "read size " << read_size;
-        for (std::size_t i = 0; i < spots.size(); ++i) {
-            EXPECT_EQ(spots[i].spot, c.expected[i].spot) << i;
-            EXPECT_EQ(spots[i].line, c.expected[i].line) << i;
-        }
+        std::string out = scanner_check(c.input, s, spots);
+        EXPECT_EQ(out, convert(c.input, s)) << "read size " << read_size;
+        EXPECT_EQ(spots, c.expected) << "read size " << read_size;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(table, check_test, testing::ValuesIn(CASES),
+                         [](const testing::TestParamInfo<check_case>& info) {
+                             return "case_" + std::to_string(info.index);
+                         });
+INSTANTIATE_TEST_SUITE_P(utf8, check_test, testing::ValuesIn(UTF8_CASES),
                          [](const testing::TestParamInfo<check_case>& info) {
                              return "case_" + std::to_string(info.index);
                          });
@@ -74,16 +108,18 @@ TEST(check_target_test, target_is_the_same_with_and_without_check)
 {
     std::mt19937_64 rng(5);
     for (int round = 0; round < 1500; ++round) {
+        convert_setup s;
+        s.break_tags = round % 2 == 0;
         std::string input = random_input(rng, 300);
-        bool break_tags = round % 2 == 0;
         std::vector<found_spot> spots;
-        ASSERT_EQ(scanner_check(input, break_tags, IN_BLOCK_SIZE, spots),
-                  scanner_convert(input, break_tags))
-            << "round " << round;
+        ASSERT_EQ(scanner_check(input, s, spots), convert(input, s)) << "round " << round;
     }
-    for (const conversion_case& c : conversion_cases()) {
+    for (const case_entry& c : conversion_cases()) {
+        convert_setup s;
+        s.break_tags = c.has_option("-z");
+        s.read_size = 7;
         std::vector<found_spot> spots;
-        EXPECT_EQ(scanner_check(c.input, c.break_tags, 7, spots), c.expected) << c.name;
+        EXPECT_EQ(scanner_check(c.input, s, spots), c.expected("\x84", "\x93")) << c.name;
     }
 }
 

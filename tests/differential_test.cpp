@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "conversion_cases.h"
 #include "convert_helper.h"
 #include "random_input.h"
 #include "reference_scanner.h"
+#include "test_data.h"
 
 namespace {
 
@@ -23,8 +23,8 @@ TEST(differential_test, every_scanner_equals_reference_on_random_inputs)
         bool break_tags = round % 2 == 1;
         std::size_t read_size = READ_SIZES[rng() % std::size(READ_SIZES)];
         std::string expected = reference_convert(input, break_tags);
-        for (const chunk_scanner_info& s : scanners) {
-            ASSERT_EQ(scanner_convert(input, break_tags, read_size, s.scan), expected)
+        for (const implementation& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, &s), expected)
                 << s.name << ", round " << round << ", read size " << read_size;
         }
     }
@@ -39,8 +39,8 @@ TEST(differential_test, every_block_split_of_short_inputs)
         for (bool break_tags : {false, true}) {
             std::string expected = reference_convert(input, break_tags);
             for (std::size_t read_size = 1; read_size <= input.size() + 1; ++read_size) {
-                for (const chunk_scanner_info& s : scanners) {
-                    ASSERT_EQ(scanner_convert(input, break_tags, read_size, s.scan), expected)
+                for (const implementation& s : scanners) {
+                    ASSERT_EQ(scanner_convert(input, break_tags, read_size, &s), expected)
                         << s.name << ", round " << round << ", read size " << read_size;
                 }
             }
@@ -55,17 +55,15 @@ TEST(differential_test, table_cases_padded_to_reach_the_chunks)
 {
     const auto scanners = every_scanner();
     const std::string after = " und \"noch\" <i>etwas</i> Text &amp; \"mehr\" <b>x</b><p>zum Schluss.";
-    for (const conversion_case& c : conversion_cases()) {
-        if (c.input.size() > 1000) {
-            continue;
-        }
+    for (const case_entry& c : conversion_cases()) {
+        const bool z = c.has_option("-z");
         for (std::size_t before : {0, 1, 31, 63, 64, 65, 100}) {
             for (const std::string& tail : {std::string(), after + after}) {
                 std::string input = std::string(before, 'x') + c.input + tail;
-                std::string expected = reference_convert(input, c.break_tags);
-                for (const chunk_scanner_info& s : scanners) {
+                std::string expected = reference_convert(input, z);
+                for (const implementation& s : scanners) {
                     for (std::size_t read_size : {std::size_t{64}, std::size_t{97}, IN_BLOCK_SIZE}) {
-                        ASSERT_EQ(scanner_convert(input, c.break_tags, read_size, s.scan), expected)
+                        ASSERT_EQ(scanner_convert(input, z, read_size, &s), expected)
                             << s.name << ", " << c.name << ", " << before << " before, read size "
                             << read_size;
                     }
@@ -86,8 +84,8 @@ TEST(differential_test, every_style_and_form_equals_reference)
         const mark_choice& m = choices[rng() % choices.size()];
         std::size_t read_size = READ_SIZES[rng() % std::size(READ_SIZES)];
         std::string expected = reference_convert(input, break_tags, m.open, m.close);
-        for (const chunk_scanner_info& s : scanners) {
-            ASSERT_EQ(scanner_convert(input, break_tags, read_size, s.scan, m.marks), expected)
+        for (const implementation& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, &s, &m), expected)
                 << s.name << ", " << m.name << ", round " << round << ", read size " << read_size;
         }
     }
@@ -101,10 +99,10 @@ TEST(differential_test, long_inputs_cross_many_blocks)
         std::string input = random_input(rng, 200000);
         bool break_tags = round % 2 == 0;
         std::string expected = reference_convert(input, break_tags);
-        for (const chunk_scanner_info& s : scanners) {
-            ASSERT_EQ(scanner_convert(input, break_tags, IN_BLOCK_SIZE, s.scan), expected)
+        for (const implementation& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, IN_BLOCK_SIZE, &s), expected)
                 << s.name << ", round " << round;
-            ASSERT_EQ(scanner_convert(input, break_tags, 4099, s.scan), expected)
+            ASSERT_EQ(scanner_convert(input, break_tags, 4099, &s), expected)
                 << s.name << ", round " << round;
         }
     }
@@ -117,11 +115,9 @@ TEST(differential_test, background_threads_give_the_same_output)
 {
     std::mt19937_64 rng(8128);
     const auto choices = every_mark_choice();
-    const std::optional<chunk_scanner> ways[] = {std::nullopt, nullptr};
+    const implementation* const ways[] = {nullptr, byte_path()};
     for (io_threads threads : {io_threads::writer, io_threads::writer_and_reader}) {
-        EXPECT_EQ(scanner_convert("", false, IN_BLOCK_SIZE, std::nullopt, GERMAN_BYTE_MARKS,
-                                  threads),
-                  "");
+        EXPECT_EQ(scanner_convert("", false, IN_BLOCK_SIZE, nullptr, nullptr, threads), "");
     }
     for (int round = 0; round < 600; ++round) {
         const bool long_input = round % 50 == 0;
@@ -133,8 +129,8 @@ TEST(differential_test, background_threads_give_the_same_output)
         std::string expected = reference_convert(input, break_tags, m.open, m.close);
         const io_threads threads = round % 4 < 2 ? io_threads::writer_and_reader : io_threads::writer;
         for (const auto& way : ways) {
-            ASSERT_EQ(scanner_convert(input, break_tags, read_size, way, m.marks, threads), expected)
-                << (way ? "bytes only" : "chunks") << ", " << m.name << ", round " << round
+            ASSERT_EQ(scanner_convert(input, break_tags, read_size, way, &m, threads), expected)
+                << (way != nullptr ? "bytes only" : "chunks") << ", " << m.name << ", round " << round
                 << ", read size " << read_size
                 << (threads == io_threads::writer ? ", writer" : ", writer and reader");
         }
@@ -170,9 +166,9 @@ TEST(differential_test, last_char_is_kept_exactly)
     }
     for (const std::string& input : inputs) {
         for (bool break_tags : {false, true}) {
-            const unsigned char expected = scanner_last_char(input, break_tags, nullptr);
-            for (const chunk_scanner_info& s : scanners) {
-                ASSERT_EQ(scanner_last_char(input, break_tags, s.scan), expected)
+            const unsigned char expected = scanner_last_char(input, break_tags, byte_path());
+            for (const implementation& s : scanners) {
+                ASSERT_EQ(scanner_last_char(input, break_tags, &s), expected)
                     << s.name << ", input " << input.substr(0, 200);
             }
         }

@@ -1,11 +1,14 @@
-// The conversion table, through the scanner with reads of many sizes and
+// The conversion table (tests/data/conversion.cases) through every
+// implementation with reads of many sizes, in every style and form, and
 // through the reference model.
 
 #include <gtest/gtest.h>
 
-#include "conversion_cases.h"
+#include <ostream>
+
 #include "convert_helper.h"
 #include "reference_scanner.h"
+#include "test_data.h"
 
 namespace {
 
@@ -24,87 +27,68 @@ std::string shown(const std::string& s)
     return r;
 }
 
-class conversion_test : public testing::TestWithParam<conversion_case> {};
+class conversion_test : public testing::TestWithParam<case_entry> {};
 
 TEST_P(conversion_test, every_scanner_matches_expected_for_every_read_size)
 {
-    const conversion_case& c = GetParam();
-    for (const chunk_scanner_info& s : every_scanner()) {
+    const case_entry& c = GetParam();
+    const bool z = c.has_option("-z");
+    const std::string expected = c.expected("\x84", "\x93");
+    for (const implementation& s : every_scanner()) {
         for (std::size_t read_size : {std::size_t{1}, std::size_t{2}, std::size_t{3},
                                       std::size_t{7}, std::size_t{64}, IN_BLOCK_SIZE}) {
-            EXPECT_EQ(shown(scanner_convert(c.input, c.break_tags, read_size, s.scan)),
-                      shown(c.expected))
+            EXPECT_EQ(shown(scanner_convert(c.input, z, read_size, &s)), shown(expected))
                 << s.name << ", read size " << read_size;
         }
     }
 }
 
-// The expected output in another style or form: the same text with the
-// default marks replaced.
-std::string with_marks(const std::string& expected, const mark_choice& m)
-{
-    std::string r;
-    for (char c : expected) {
-        if (c == '\x84') {
-            r += m.open;
-        } else if (c == '\x93') {
-            r += m.close;
-        } else {
-            r += c;
-        }
-    }
-    return r;
-}
-
 TEST_P(conversion_test, every_style_and_form_replaces_only_the_marks)
 {
-    const conversion_case& c = GetParam();
-    ASSERT_EQ(c.input.find_first_of("\x84\x93"), std::string::npos)
-        << "a case whose input holds a mark byte cannot derive its other forms";
+    const case_entry& c = GetParam();
+    const bool z = c.has_option("-z");
     for (const mark_choice& m : every_mark_choice()) {
-        const std::string expected = with_marks(c.expected, m);
-        for (const chunk_scanner_info& s : every_scanner()) {
+        const std::string expected = c.expected(m.open, m.close);
+        for (const implementation& s : every_scanner()) {
             for (std::size_t read_size : {std::size_t{1}, std::size_t{64}, IN_BLOCK_SIZE}) {
-                EXPECT_EQ(shown(scanner_convert(c.input, c.break_tags, read_size, s.scan, m.marks)),
-                          shown(expected))
+                EXPECT_EQ(shown(scanner_convert(c.input, z, read_size, &s, &m)), shown(expected))
                     << m.name << ", " << s.name << ", read size " << read_size;
             }
         }
-        if (c.input.size() < 20000) {
-            EXPECT_EQ(shown(reference_convert(c.input, c.break_tags, m.open, m.close)),
-                      shown(expected))
-                << m.name;
-        }
+        EXPECT_EQ(shown(reference_convert(c.input, z, m.open, m.close)), shown(expected)) << m.name;
     }
 }
 
 TEST_P(conversion_test, reference_matches_expected)
 {
-    const conversion_case& c = GetParam();
-    if (c.input.size() > 20000) {
-        GTEST_SKIP() << "the recursive model is not meant for deep nesting";
-    }
-    EXPECT_EQ(shown(reference_convert(c.input, c.break_tags)), shown(c.expected));
+    const case_entry& c = GetParam();
+    EXPECT_EQ(shown(reference_convert(c.input, c.has_option("-z"))),
+              shown(c.expected("\x84", "\x93")));
 }
 
-TEST_P(conversion_test, without_z_no_line_end_is_added)
-{
-    const conversion_case& c = GetParam();
-    std::string plain = scanner_convert(c.input, false);
-    EXPECT_LE(std::count(plain.begin(), plain.end(), '\n'),
-              std::count(c.input.begin(), c.input.end(), '\n'));
-}
-
-std::string case_name(const testing::TestParamInfo<conversion_case>& info)
+std::string case_name(const testing::TestParamInfo<case_entry>& info)
 {
     std::string n;
-    for (const char* p = info.param.name; *p; ++p) {
-        n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    for (char ch : info.param.name) {
+        n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
     }
     return n + "_" + std::to_string(info.index);
 }
 
-INSTANTIATE_TEST_SUITE_P(table, conversion_test, testing::ValuesIn(conversion_cases()),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(table, conversion_test, testing::ValuesIn(conversion_cases()), case_name);
+
+// Nesting as deep as the input is long costs neither stack nor more than
+// constant memory: a run of '<' with no '>' is one tag.
+TEST(conversion_test, deep_nesting_is_copied_whole)
+{
+    const std::string open(100000, '<');
+    const std::string closed = std::string(5000, '<') + std::string(5000, '>') + "\"x\"";
+    for (const implementation& s : every_scanner()) {
+        EXPECT_TRUE(scanner_convert(open, false, IN_BLOCK_SIZE, &s) == open) << s.name;
+        EXPECT_EQ(scanner_convert(closed, false, 97, &s),
+                  std::string(5000, '<') + std::string(5000, '>') + "\x84x\x93")
+            << s.name;
+    }
+}
 
 } // namespace

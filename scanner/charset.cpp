@@ -1,0 +1,407 @@
+// The prescan of a page's first bytes for its declared encoding, after the
+// algorithm browsers use, reduced to the three answers quib needs.
+
+#include "charset.h"
+
+#include <cstring>
+
+namespace {
+
+bool is_blank(unsigned char c)
+{
+    return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
+}
+
+unsigned char lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool is_letter(unsigned char c)
+{
+    return lower(c) >= 'a' && lower(c) <= 'z';
+}
+
+// Whether the bytes at p (n of them) start with word, in any case.
+bool starts_with(const unsigned char* p, std::size_t n, const char* word)
+{
+    const std::size_t len = std::strlen(word);
+    if (n < len) {
+        return false;
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        if (lower(p[i]) != static_cast<unsigned char>(word[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr const char* UTF8_LABELS[] = {
+    "unicode-1-1-utf-8", "unicode11utf8", "unicode20utf8", "utf-8", "utf8", "x-unicode20utf8",
+    // A page that declares UTF-16 in ASCII bytes is not UTF-16; browsers
+    // read it as UTF-8.
+    "csunicode", "iso-10646-ucs-2", "ucs-2", "unicode", "unicodefeff", "utf-16", "utf-16le",
+    "unicodefffe", "utf-16be"};
+constexpr const char* WINDOWS_1252_LABELS[] = {
+    "ansi_x3.4-1968", "ascii",      "cp1252",     "cp819",           "csisolatin1",
+    "ibm819",         "iso-8859-1", "iso-ir-100", "iso8859-1",       "iso88591",
+    "iso_8859-1",     "iso_8859-1:1987", "l1",    "latin1",          "us-ascii",
+    "windows-1252",   "x-cp1252",   "x-user-defined"};
+
+// A page being read from the prescan's bytes.
+struct reader {
+    const unsigned char* p;
+    std::size_t n;
+    std::size_t pos = 0;
+    bool cut_off = false; // a step needed a byte beyond the bytes looked at
+
+    bool at_end()
+    {
+        if (pos >= n) {
+            cut_off = true;
+            return true;
+        }
+        return false;
+    }
+};
+
+struct attribute {
+    unsigned char name[16];
+    std::size_t name_len = 0;
+    unsigned char value[64];
+    std::size_t value_len = 0;
+    bool value_too_long = false;
+};
+
+void append(unsigned char* to, std::size_t& len, std::size_t cap, unsigned char c, bool* too_long)
+{
+    if (len < cap) {
+        to[len++] = lower(c);
+    } else if (too_long != nullptr) {
+        *too_long = true;
+    } else {
+        ++len; // a name longer than any looked for
+    }
+}
+
+// The prescan's "get an attribute"; false where there is none (or the
+// bytes ran out).
+bool get_attribute(reader& r, attribute& a)
+{
+    a = attribute{};
+    while (!r.at_end() && (is_blank(r.p[r.pos]) || r.p[r.pos] == '/')) {
+        ++r.pos;
+    }
+    if (r.at_end() || r.p[r.pos] == '>') {
+        return false;
+    }
+    for (;;) { // the name
+        if (r.at_end()) {
+            return false;
+        }
+        const unsigned char c = r.p[r.pos];
+        if (c == '=' && a.name_len > 0) {
+            ++r.pos;
+            break;
+        }
+        if (is_blank(c)) {
+            while (!r.at_end() && is_blank(r.p[r.pos])) {
+                ++r.pos;
+            }
+            if (r.at_end()) {
+                return false;
+            }
+            if (r.p[r.pos] != '=') {
+                return true;
+            }
+            ++r.pos;
+            break;
+        }
+        if (c == '/' || c == '>') {
+            return true;
+        }
+        append(a.name, a.name_len, sizeof a.name, c, nullptr);
+        ++r.pos;
+    }
+    while (!r.at_end() && is_blank(r.p[r.pos])) {
+        ++r.pos;
+    }
+    if (r.at_end()) {
+        return false;
+    }
+    const unsigned char first = r.p[r.pos];
+    if (first == '"' || first == '\'') {
+        for (;;) {
+            ++r.pos;
+            if (r.at_end()) {
+                return false;
+            }
+            if (r.p[r.pos] == first) {
+                ++r.pos;
+                return true;
+            }
+            append(a.value, a.value_len, sizeof a.value, r.p[r.pos], &a.value_too_long);
+        }
+    }
+    if (first == '>') {
+        return true;
+    }
+    for (;;) {
+        if (r.at_end()) {
+            return false;
+        }
+        const unsigned char c = r.p[r.pos];
+        if (is_blank(c) || c == '>') {
+            return true;
+        }
+        append(a.value, a.value_len, sizeof a.value, c, &a.value_too_long);
+        ++r.pos;
+    }
+}
+
+bool name_is(const attribute& a, const char* name)
+{
+    return a.name_len == std::strlen(name) && std::memcmp(a.name, name, a.name_len) == 0;
+}
+
+// "Extracting a character encoding from a meta element": the label after
+// "charset=" in a content attribute's value, or none.
+page_encoding encoding_in_content(const unsigned char* v, std::size_t n, bool& found)
+{
+    found = false;
+    std::size_t pos = 0;
+    for (;;) {
+        while (pos + 7 <= n && !starts_with(v + pos, n - pos, "charset")) {
+            ++pos;
+        }
+        if (pos + 7 > n) {
+            return page_encoding::none;
+        }
+        pos += 7;
+        std::size_t at = pos;
+        while (at < n && is_blank(v[at])) {
+            ++at;
+        }
+        if (at >= n || v[at] != '=') {
+            continue;
+        }
+        ++at;
+        while (at < n && is_blank(v[at])) {
+            ++at;
+        }
+        if (at >= n) {
+            return page_encoding::none;
+        }
+        if (v[at] == '"' || v[at] == '\'') {
+            const unsigned char quote = v[at];
+            const std::size_t start = at + 1;
+            std::size_t end = start;
+            while (end < n && v[end] != quote) {
+                ++end;
+            }
+            if (end >= n) {
+                return page_encoding::none;
+            }
+            found = true;
+            return encoding_of_label(v + start, end - start);
+        }
+        const std::size_t start = at;
+        while (at < n && !is_blank(v[at]) && v[at] != ';') {
+            ++at;
+        }
+        if (at == start) {
+            return page_encoding::none;
+        }
+        found = true;
+        return encoding_of_label(v + start, at - start);
+    }
+}
+
+// The attributes of a <meta> tag: the encoding it declares, if it declares
+// one as browsers take it.
+bool meta_declaration(reader& r, page_encoding& encoding)
+{
+    bool seen_http_equiv = false;
+    bool seen_content = false;
+    bool seen_charset = false;
+    bool got_pragma = false;
+    enum { not_set, needed, not_needed } need_pragma = not_set;
+    bool have_charset = false;
+    page_encoding charset = page_encoding::none;
+    attribute a;
+    while (get_attribute(r, a)) {
+        if (name_is(a, "http-equiv")) {
+            if (seen_http_equiv) {
+                continue;
+            }
+            seen_http_equiv = true;
+            got_pragma = !a.value_too_long && a.value_len == 12 &&
+                         std::memcmp(a.value, "content-type", 12) == 0;
+        } else if (name_is(a, "content")) {
+            if (seen_content) {
+                continue;
+            }
+            seen_content = true;
+            bool found = false;
+            const page_encoding e = encoding_in_content(a.value, a.value_len, found);
+            if (found && !have_charset) {
+                have_charset = true;
+                charset = e;
+                need_pragma = needed;
+            }
+        } else if (name_is(a, "charset")) {
+            if (seen_charset) {
+                continue;
+            }
+            seen_charset = true;
+            have_charset = true;
+            charset = a.value_too_long ? page_encoding::other
+                                       : encoding_of_label(a.value, a.value_len);
+            need_pragma = not_needed;
+        }
+    }
+    if (r.cut_off || need_pragma == not_set || (need_pragma == needed && !got_pragma) ||
+        !have_charset) {
+        return false;
+    }
+    encoding = charset;
+    return true;
+}
+
+// <?xml version="1.0" encoding="..."?>: the encoding pseudo-attribute.
+bool xml_declaration(reader& r, page_encoding& encoding)
+{
+    while (!r.at_end()) {
+        if (r.p[r.pos] == '?' && r.pos + 1 < r.n && r.p[r.pos + 1] == '>') {
+            return false;
+        }
+        if (starts_with(r.p + r.pos, r.n - r.pos, "encoding")) {
+            r.pos += 8;
+            while (!r.at_end() && is_blank(r.p[r.pos])) {
+                ++r.pos;
+            }
+            if (r.at_end() || r.p[r.pos] != '=') {
+                continue;
+            }
+            ++r.pos;
+            while (!r.at_end() && is_blank(r.p[r.pos])) {
+                ++r.pos;
+            }
+            if (r.at_end() || (r.p[r.pos] != '"' && r.p[r.pos] != '\'')) {
+                return false;
+            }
+            const unsigned char quote = r.p[r.pos++];
+            const std::size_t start = r.pos;
+            while (!r.at_end() && r.p[r.pos] != quote) {
+                ++r.pos;
+            }
+            if (r.at_end()) {
+                return false;
+            }
+            encoding = encoding_of_label(r.p + start, r.pos - start);
+            return true;
+        }
+        ++r.pos;
+    }
+    return false;
+}
+
+void skip_past(reader& r, unsigned char c)
+{
+    while (!r.at_end() && r.p[r.pos] != c) {
+        ++r.pos;
+    }
+    ++r.pos;
+}
+
+unsigned long line_of(const unsigned char* p, std::size_t pos)
+{
+    unsigned long line = 1;
+    for (std::size_t i = 0; i < pos; ++i) {
+        line += p[i] == '\n' ? 1 : 0;
+    }
+    return line;
+}
+
+} // namespace
+
+page_encoding encoding_of_label(const unsigned char* label, std::size_t n)
+{
+    while (n > 0 && is_blank(label[0])) {
+        ++label;
+        --n;
+    }
+    while (n > 0 && is_blank(label[n - 1])) {
+        --n;
+    }
+    const auto one_of = [&](const auto& labels) {
+        for (const char* l : labels) {
+            if (std::strlen(l) == n && starts_with(label, n, l)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (one_of(UTF8_LABELS)) {
+        return page_encoding::utf8;
+    }
+    if (one_of(WINDOWS_1252_LABELS)) {
+        return page_encoding::windows_1252;
+    }
+    return page_encoding::other;
+}
+
+encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n)
+{
+    if (n > CHARSET_PRESCAN_BYTES) {
+        n = CHARSET_PRESCAN_BYTES;
+    }
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        return {page_encoding::utf8, 1};
+    }
+    reader r{p, n};
+    while (r.pos < n && !r.cut_off) {
+        const std::size_t start = r.pos;
+        const unsigned char* here = p + r.pos;
+        const std::size_t left = n - r.pos;
+        page_encoding found = page_encoding::none;
+        if (starts_with(here, left, "<!--")) {
+            // To the first '>' after "--", the dashes of "<!--" counted.
+            r.pos += 2;
+            while (r.pos + 2 < n && !(p[r.pos] == '-' && p[r.pos + 1] == '-' && p[r.pos + 2] == '>')) {
+                ++r.pos;
+            }
+            r.pos += 3;
+        } else if (starts_with(here, left, "<meta") && left > 5 &&
+                   (is_blank(here[5]) || here[5] == '/')) {
+            r.pos += 6;
+            if (meta_declaration(r, found)) {
+                return {found, line_of(p, start)};
+            }
+        } else if (starts_with(here, left, "<?xml") && left > 5 && is_blank(here[5])) {
+            r.pos += 6;
+            if (xml_declaration(r, found)) {
+                return {found, line_of(p, start)};
+            }
+            skip_past(r, '>');
+        } else if (left > 1 && here[0] == '<' &&
+                   (is_letter(here[1]) || (here[1] == '/' && left > 2 && is_letter(here[2])))) {
+            // Any other tag: past its name and attributes.
+            ++r.pos;
+            while (!r.at_end() && !is_blank(p[r.pos]) && p[r.pos] != '>') {
+                ++r.pos;
+            }
+            attribute a;
+            while (get_attribute(r, a)) {
+            }
+            ++r.pos;
+        } else if (left > 1 && here[0] == '<' &&
+                   (here[1] == '!' || here[1] == '/' || here[1] == '?')) {
+            skip_past(r, '>');
+        } else {
+            ++r.pos;
+        }
+    }
+    return {};
+}

@@ -1,0 +1,31 @@
+#ifndef QUIB_CHARSET_H
+#define QUIB_CHARSET_H
+
+// The encoding a page declares at its start, found the way browsers look
+// for it before they parse: a byte order mark, <meta charset>, <meta
+// http-equiv="Content-Type" content="...; charset=...">, <?xml encoding?>.
+
+#include <cstddef>
+
+inline constexpr std::size_t CHARSET_PRESCAN_BYTES = 1024;
+
+enum class page_encoding {
+    none,          // nothing declared
+    utf8,
+    windows_1252,  // also what browsers make of ISO-8859-1, ASCII and their kin
+    other,         // anything else: ISO-8859-15, Shift_JIS, an unknown label, ...
+};
+
+struct encoding_declaration {
+    page_encoding encoding = page_encoding::none;
+    unsigned long line = 0; // where the declaration starts, from 1
+};
+
+// Looks at the first min(n, CHARSET_PRESCAN_BYTES) bytes at p; a declaration
+// that does not end within them does not count.
+encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n);
+
+// The encoding a label names, as browsers read labels.
+page_encoding encoding_of_label(const unsigned char* label, std::size_t n);
+
+#endif

@@ -1,0 +1,753 @@
+// The --html reading, one byte at a time: the state machine of html.h.
+
+#include "html.h"
+
+#include <cstring>
+
+namespace {
+
+bool is_blank(unsigned char c)
+{
+    return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
+}
+
+unsigned char lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool is_letter(unsigned char c)
+{
+    return lower(c) >= 'a' && lower(c) <= 'z';
+}
+
+bool is_digit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool is_reference_byte(unsigned char c)
+{
+    return is_letter(c) || is_digit(c) || c == '#';
+}
+
+// The elements the reading acts on.
+constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt"};
+constexpr const char* RAW_NAMES[RAW_ELEMENTS] = {"script", "iframe", "noembed", "noframes",
+                                                  "style",  "textarea", "xmp"};
+constexpr const char* BLOCK_NAMES[] = {
+    "p",          "div",     "li",      "dt",       "dd",      "td",         "th",
+    "tr",         "table",   "ul",      "ol",       "dl",      "h1",         "h2",
+    "h3",         "h4",      "h5",      "h6",       "blockquote", "section", "article",
+    "header",     "footer",  "nav",     "aside",    "main",    "figure",     "figcaption",
+    "form",       "fieldset", "body",   "pre",      "html",    "head",       "title",
+    "address",    "caption", "details", "summary",  "dialog",  "hr",         "menu",
+    "thead",      "tbody",   "tfoot",   "hgroup",   "legend"};
+
+bool name_equals(const unsigned char* name, std::size_t len, const char* word)
+{
+    return std::strlen(word) == len && std::memcmp(name, word, len) == 0;
+}
+
+// The tag table of html.h: the state after a byte of each class.
+enum byte_class : std::uint8_t { BLANK, SLASH, GT, EQ, DQ, SQ, OTHER, CLASSES };
+
+byte_class class_of(unsigned char c)
+{
+    switch (c) {
+    case '/':
+        return SLASH;
+    case '>':
+        return GT;
+    case '=':
+        return EQ;
+    case '"':
+        return DQ;
+    case '\'':
+        return SQ;
+    default:
+        return is_blank(c) ? BLANK : OTHER;
+    }
+}
+
+using T = tag_state;
+constexpr T TAG_NEXT[8][CLASSES] = {
+    // blank            /                  >         =                  "                  '                  other
+    {T::before_name, T::before_name, T::ended, T::name, T::name, T::name, T::name},                     // N
+    {T::before_name, T::before_name, T::ended, T::attribute, T::attribute, T::attribute, T::attribute}, // B
+    {T::attribute, T::before_name, T::ended, T::before_value, T::attribute, T::attribute, T::attribute}, // A
+    {T::before_value, T::unquoted, T::ended, T::unquoted, T::double_quoted, T::single_quoted, T::unquoted}, // V
+    {T::before_name, T::unquoted, T::ended, T::unquoted, T::unquoted, T::unquoted, T::unquoted},        // U
+    {T::double_quoted, T::double_quoted, T::double_quoted, T::double_quoted, T::after_quoted, T::double_quoted, T::double_quoted}, // D
+    {T::single_quoted, T::single_quoted, T::single_quoted, T::single_quoted, T::single_quoted, T::after_quoted, T::single_quoted}, // S
+    {T::before_name, T::before_name, T::ended, T::attribute, T::attribute, T::attribute, T::attribute}, // Q
+};
+
+void write_bytes(scan_state& st, const unsigned char* p, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        write_char(st, p[i]);
+    }
+}
+
+bool verbatim_open(const html_state& h)
+{
+    return h.verbatim_total != 0;
+}
+
+// A prose byte written as it is.
+void write_text(scan_state& st, html_state& h, unsigned char c)
+{
+    write_char(st, c);
+    if (!h.quote_open && !verbatim_open(h)) {
+        st.last_char = c;
+    }
+}
+
+void end_markup(scan_state& st, html_state& h)
+{
+    h.mode = html_mode::prose;
+    st.last_char = '>';
+}
+
+void start_tag_name(html_state& h, unsigned char c, bool end_tag)
+{
+    h.mode = html_mode::tag;
+    h.tag = tag_state::name;
+    h.end_tag = end_tag;
+    h.name[0] = lower(c);
+    h.name_len = 1;
+}
+
+void match_name(html_state& h, unsigned char c, const char* name, std::size_t len)
+{
+    if (h.match_exact && h.match_len < len && lower(c) == static_cast<unsigned char>(name[h.match_len])) {
+        ++h.match_len;
+    } else {
+        h.match_exact = false;
+    }
+}
+
+void restart_match(html_state& h)
+{
+    h.match_len = 0;
+    h.match_exact = true;
+}
+
+// One byte of raw text; true where the raw text ended just before it (the
+// byte is a blank, '/' or '>' after the closing "</name", and is read next
+// as part of that end tag).
+bool raw_step(scan_state& st, html_state& h, unsigned char c)
+{
+    using R = raw_state;
+    const char* name = RAW_NAMES[h.raw_element];
+    const std::size_t len = std::strlen(name);
+    const bool script = h.raw_element == RAW_SCRIPT;
+    const char* script_name = RAW_NAMES[RAW_SCRIPT];
+    const bool delimiter = is_blank(c) || c == '/' || c == '>';
+    const bool matched = h.match_exact && h.match_len == len;
+    for (;;) {
+        switch (h.raw) {
+        case R::data:
+            if (c == '<') {
+                h.raw = R::lt;
+            }
+            break;
+        case R::lt:
+            if (c == '/') {
+                h.raw = R::end_open;
+                restart_match(h);
+            } else if (c == '!' && script) {
+                h.raw = R::escape_start;
+            } else {
+                h.raw = R::data;
+                continue;
+            }
+            break;
+        case R::end_open:
+            h.raw = is_letter(c) ? R::end_name : R::data;
+            continue;
+        case R::end_name:
+            if (is_letter(c)) {
+                match_name(h, c, name, len);
+            } else if (delimiter && matched) {
+                return true;
+            } else {
+                h.raw = R::data;
+                continue;
+            }
+            break;
+        case R::escape_start:
+            if (c != '-') {
+                h.raw = R::data;
+                continue;
+            }
+            h.raw = R::escape_start_dash;
+            break;
+        case R::escape_start_dash:
+            if (c != '-') {
+                h.raw = R::data;
+                continue;
+            }
+            h.raw = R::escaped_dash_dash;
+            break;
+        case R::escaped:
+            h.raw = c == '-' ? R::escaped_dash : c == '<' ? R::escaped_lt : R::escaped;
+            break;
+        case R::escaped_dash:
+            h.raw = c == '-' ? R::escaped_dash_dash : c == '<' ? R::escaped_lt : R::escaped;
+            break;
+        case R::escaped_dash_dash:
+            h.raw = c == '-'   ? R::escaped_dash_dash
+                    : c == '<' ? R::escaped_lt
+                    : c == '>' ? R::data
+                               : R::escaped;
+            break;
+        case R::escaped_lt:
+            if (c == '/') {
+                h.raw = R::escaped_end_open;
+                restart_match(h);
+            } else if (is_letter(c)) {
+                h.raw = R::double_start;
+                restart_match(h);
+                continue;
+            } else {
+                h.raw = R::escaped;
+                continue;
+            }
+            break;
+        case R::escaped_end_open:
+            h.raw = is_letter(c) ? R::escaped_end_name : R::escaped;
+            continue;
+        case R::escaped_end_name:
+            if (is_letter(c)) {
+                match_name(h, c, name, len);
+            } else if (delimiter && matched) {
+                return true;
+            } else {
+                h.raw = R::escaped;
+                continue;
+            }
+            break;
+        case R::double_start:
+            if (is_letter(c)) {
+                match_name(h, c, script_name, 6);
+            } else if (delimiter) {
+                h.raw = h.match_exact && h.match_len == 6 ? R::double_escaped : R::escaped;
+            } else {
+                h.raw = R::escaped;
+                continue;
+            }
+            break;
+        case R::double_escaped:
+            h.raw = c == '-' ? R::double_dash : c == '<' ? R::double_lt : R::double_escaped;
+            break;
+        case R::double_dash:
+            h.raw = c == '-' ? R::double_dash_dash : c == '<' ? R::double_lt : R::double_escaped;
+            break;
+        case R::double_dash_dash:
+            h.raw = c == '-'   ? R::double_dash_dash
+                    : c == '<' ? R::double_lt
+                    : c == '>' ? R::data
+                               : R::double_escaped;
+            break;
+        case R::double_lt:
+            if (c != '/') {
+                h.raw = R::double_escaped;
+                continue;
+            }
+            h.raw = R::double_end;
+            restart_match(h);
+            break;
+        case R::double_end:
+            if (is_letter(c)) {
+                match_name(h, c, script_name, 6);
+            } else if (delimiter) {
+                h.raw = h.match_exact && h.match_len == 6 ? R::escaped : R::double_escaped;
+            } else {
+                h.raw = R::double_escaped;
+                continue;
+            }
+            break;
+        }
+        write_char(st, c);
+        return false;
+    }
+}
+
+void report_boundary(html_state& h)
+{
+    if (h.report != nullptr && !h.boundary_reported) {
+        h.boundary_reported = true;
+        report_spot(*h.report, QUIB_SPOT_PARAGRAPH_IN_QUOTE, h.opened_line);
+    }
+}
+
+// With --check: the blank-line rule over every byte read inside a quotation.
+void note_blank_lines(html_state& h, unsigned char c)
+{
+    if (c == '\n') {
+        if (h.blank_line) {
+            report_boundary(h);
+        }
+        h.blank_line = true;
+    } else if (c != ' ' && c != '\t' && c != '\r') {
+        h.blank_line = false;
+    }
+}
+
+// Names packed for the element table: the first eight bytes and the rest.
+struct packed_name {
+    std::uint64_t head;
+    std::uint32_t tail;
+};
+
+} // namespace
+
+bool starts_markup(unsigned char c)
+{
+    return is_letter(c) || c == '/' || c == '!' || c == '?';
+}
+
+const char* verbatim_name(unsigned i)
+{
+    return VERBATIM_NAMES[i];
+}
+
+const char* raw_name(unsigned i)
+{
+    return RAW_NAMES[i];
+}
+
+std::size_t raw_name_length(unsigned i)
+{
+    return std::strlen(RAW_NAMES[i]);
+}
+
+element_kind classify_element(const unsigned char* name, std::size_t len)
+{
+    element_kind k{false, -1, -1, false};
+    if (len == 0 || len > HTML_NAME_MAX) {
+        return k;
+    }
+    for (const char* b : BLOCK_NAMES) {
+        if (name_equals(name, len, b)) {
+            k.block = true;
+            break;
+        }
+    }
+    for (unsigned i = 0; i < VERBATIM_ELEMENTS; ++i) {
+        if (name_equals(name, len, VERBATIM_NAMES[i])) {
+            k.verbatim = static_cast<int>(i);
+        }
+    }
+    for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
+        if (name_equals(name, len, RAW_NAMES[i])) {
+            k.raw = static_cast<int>(i);
+        }
+    }
+    k.plaintext = name_equals(name, len, "plaintext");
+    return k;
+}
+
+bool is_quote_reference(const unsigned char* name, std::size_t len)
+{
+    static const char* const NAMED[] = {"quot", "QUOT", "bdquo", "ldquo", "ldquor", "rdquo",
+                                        "rdquor"};
+    for (const char* n : NAMED) {
+        if (name_equals(name, len, n)) {
+            return true;
+        }
+    }
+    if (len < 2 || name[0] != '#') {
+        return false;
+    }
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    std::size_t i = hex ? 2 : 1;
+    if (i == len) {
+        return false;
+    }
+    unsigned long value = 0;
+    for (; i < len; ++i) {
+        const unsigned char c = lower(name[i]);
+        unsigned digit;
+        if (is_digit(c)) {
+            digit = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else {
+            return false;
+        }
+        value = value * (hex ? 16 : 10) + digit; // at most 9 digits: no overflow
+    }
+    switch (value) {
+    case 0x22:    // "
+    case 0x84:    // „ in windows-1252, as browsers read &#132;
+    case 0x93:    // “
+    case 0x94:    // ”
+    case 0x201C:
+    case 0x201D:
+    case 0x201E:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void html_toggle_quotation(scan_state& st, html_state& h, bool by_quote)
+{
+    if (!h.quote_open) {
+        if (h.report != nullptr && by_quote && is_digit(h.prev_byte)) {
+            report_spot(*h.report, QUIB_SPOT_QUOTE_AFTER_DIGIT, h.line);
+        }
+        if (h.utf8_line != 0) {
+            report_spot(*h.report, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, h.utf8_line);
+            h.utf8_line = 0;
+        }
+        write_mark(st, st.marks.open);
+        h.quote_open = true;
+        h.opened_line = h.line;
+        h.boundary_reported = false;
+        h.blank_line = false;
+    } else {
+        write_mark(st, st.marks.close);
+        h.quote_open = false;
+        st.last_char = '"';
+    }
+}
+
+void html_start_markup(scan_state& st, html_state& h, unsigned char c)
+{
+    if (st.break_tags && !h.quote_open && !verbatim_open(h) && st.last_char == '>') {
+        write_char(st, '\n');
+        st.last_char = 0;
+    }
+    write_char(st, '<');
+    write_char(st, c);
+    h.markup_line = h.line;
+    if (is_letter(c)) {
+        start_tag_name(h, c, false);
+    } else if (c == '/') {
+        h.mode = html_mode::end_tag_open;
+    } else if (c == '!') {
+        h.mode = html_mode::declaration;
+        h.declaration_len = 0;
+    } else {
+        h.mode = html_mode::instruction;
+        h.question = false;
+    }
+}
+
+void html_end_tag(scan_state& st, html_state& h)
+{
+    end_markup(st, h);
+    if (h.name_len > HTML_NAME_MAX) {
+        return;
+    }
+    const element_kind k = classify_element(h.name, h.name_len);
+    if (k.block && h.quote_open) {
+        h.quote_open = false;
+        report_boundary(h);
+    }
+    if (k.verbatim >= 0) {
+        unsigned long& count = h.verbatim[k.verbatim];
+        if (!h.end_tag) {
+            if (h.verbatim_total == 0) {
+                h.verbatim_line = h.markup_line;
+                h.verbatim_first = static_cast<std::uint8_t>(k.verbatim);
+            }
+            ++count;
+            ++h.verbatim_total;
+        } else if (count > 0) {
+            --count;
+            --h.verbatim_total;
+        }
+    }
+    if (h.end_tag) {
+        return;
+    }
+    if (k.raw >= 0) {
+        h.mode = html_mode::raw;
+        h.raw = raw_state::data;
+        h.raw_element = static_cast<std::uint8_t>(k.raw);
+        h.raw_line = h.markup_line;
+    } else if (k.plaintext) {
+        h.mode = html_mode::plaintext;
+        h.raw_line = h.markup_line;
+    }
+}
+
+void html_step(scan_state& st, html_state& h, unsigned char c)
+{
+    if (h.report != nullptr && h.quote_open) {
+        note_blank_lines(h, c);
+    }
+    for (;;) {
+        switch (h.mode) {
+        case html_mode::prose:
+            if (verbatim_open(h)) {
+                if (c == '<') {
+                    h.mode = html_mode::lt;
+                } else {
+                    write_char(st, c);
+                }
+                break;
+            }
+            switch (c) {
+            case '<':
+                h.mode = html_mode::lt;
+                break;
+            case '"':
+                html_toggle_quotation(st, h, true);
+                break;
+            case '&':
+                h.mode = html_mode::amp;
+                h.ref_len = 0;
+                break;
+            case '\\':
+                h.mode = html_mode::backslash;
+                break;
+            default:
+                write_text(st, h, c);
+                break;
+            }
+            break;
+        case html_mode::lt:
+            if (starts_markup(c)) {
+                html_start_markup(st, h, c);
+                break;
+            }
+            write_text(st, h, '<');
+            h.mode = html_mode::prose;
+            continue;
+        case html_mode::amp:
+            if (is_reference_byte(c) && h.ref_len < QUOTE_REF_NAME_MAX) {
+                h.ref_name[h.ref_len++] = c;
+                break;
+            }
+            h.mode = html_mode::prose;
+            if (c == ';' && is_quote_reference(h.ref_name, h.ref_len)) {
+                html_toggle_quotation(st, h, false);
+                break;
+            }
+            // No quote reference: '&' and the name are ordinary bytes.
+            write_text(st, h, '&');
+            for (std::size_t i = 0; i < h.ref_len; ++i) {
+                write_text(st, h, h.ref_name[i]);
+            }
+            continue;
+        case html_mode::backslash:
+            h.mode = html_mode::prose;
+            switch (c) {
+            case '"':
+            case '>':
+            case '\\':
+                write_char(st, c);
+                break;
+            case '<':
+                h.mode = html_mode::backslash_lt;
+                break;
+            default:
+                write_char(st, '\\');
+                write_char(st, c);
+                break;
+            }
+            if (c != '<') {
+                st.last_char = c;
+            }
+            break;
+        case html_mode::backslash_lt:
+            if (starts_markup(c)) {
+                // The browser reads this '<' as markup whatever quib does:
+                // the backslash stays text and the markup whole.
+                write_text(st, h, '\\');
+                html_start_markup(st, h, c);
+                break;
+            }
+            write_char(st, '<');
+            st.last_char = '<';
+            h.mode = html_mode::prose;
+            continue;
+        case html_mode::end_tag_open:
+            if (is_letter(c)) {
+                write_char(st, c);
+                start_tag_name(h, c, true);
+            } else {
+                write_char(st, c);
+                h.mode = c == '>' ? html_mode::prose : html_mode::bogus;
+                if (c == '>') {
+                    end_markup(st, h);
+                }
+            }
+            break;
+        case html_mode::declaration:
+            write_char(st, c);
+            if (h.declaration_len == 0 && (c == '-' || c == '[')) {
+                h.declaration_kind = static_cast<char>(c);
+                h.declaration_len = 1;
+            } else if (h.declaration_len > 0 && h.declaration_kind == '-' && c == '-') {
+                h.mode = html_mode::comment;
+                h.dashes = 2;
+                h.own_dashes = 0;
+                h.bang = false;
+            } else if (h.declaration_len > 0 && h.declaration_kind == '[' &&
+                       c == static_cast<unsigned char>("[CDATA["[h.declaration_len])) {
+                if (++h.declaration_len == 7) {
+                    h.mode = html_mode::cdata;
+                    h.brackets = 0;
+                }
+            } else if (c == '>') {
+                end_markup(st, h);
+            } else {
+                h.mode = html_mode::bogus;
+            }
+            break;
+        case html_mode::tag: {
+            write_char(st, c);
+            const tag_state next = TAG_NEXT[static_cast<int>(h.tag)][class_of(c)];
+            if (next == tag_state::ended) {
+                html_end_tag(st, h);
+            } else {
+                if (h.tag == tag_state::name && next == tag_state::name &&
+                    h.name_len <= HTML_NAME_MAX) {
+                    if (h.name_len < HTML_NAME_MAX) {
+                        h.name[h.name_len] = lower(c);
+                    }
+                    ++h.name_len;
+                }
+                h.tag = next;
+            }
+            break;
+        }
+        case html_mode::comment:
+            write_char(st, c);
+            if (c == '-') {
+                h.dashes = h.dashes < 2 ? h.dashes + 1 : 2;
+                h.own_dashes = h.own_dashes < 2 ? h.own_dashes + 1 : 2;
+                h.bang = false;
+            } else if (c == '>' && (h.dashes >= 2 || h.bang)) {
+                end_markup(st, h);
+            } else {
+                h.bang = c == '!' && h.own_dashes >= 2;
+                h.dashes = 0;
+                h.own_dashes = 0;
+            }
+            break;
+        case html_mode::cdata:
+            write_char(st, c);
+            if (c == '>' && h.brackets >= 2) {
+                end_markup(st, h);
+            }
+            h.brackets = c == ']' ? (h.brackets < 2 ? h.brackets + 1 : 2) : 0;
+            break;
+        case html_mode::bogus:
+            write_char(st, c);
+            if (c == '>') {
+                end_markup(st, h);
+            }
+            break;
+        case html_mode::instruction:
+            write_char(st, c);
+            if (c == '>' && h.question) {
+                end_markup(st, h);
+            }
+            h.question = c == '?';
+            break;
+        case html_mode::raw:
+            if (raw_step(st, h, c)) {
+                start_tag_name(h, static_cast<unsigned char>(RAW_NAMES[h.raw_element][0]), true);
+                std::memcpy(h.name, RAW_NAMES[h.raw_element], raw_name_length(h.raw_element));
+                h.name_len = static_cast<std::uint8_t>(raw_name_length(h.raw_element));
+                h.markup_line = h.line; // no line end between the "<" and here
+                continue;
+            }
+            break;
+        case html_mode::plaintext:
+            write_char(st, c);
+            break;
+        }
+        break;
+    }
+    h.prev_byte = c;
+    if (c == '\n') {
+        ++h.line;
+    }
+}
+
+void html_end(scan_state& st, html_state& h)
+{
+    switch (h.mode) {
+    case html_mode::lt:
+    case html_mode::backslash_lt:
+        write_char(st, '<');
+        break;
+    case html_mode::amp:
+        write_char(st, '&');
+        write_bytes(st, h.ref_name, h.ref_len);
+        break;
+    case html_mode::prose:
+    case html_mode::backslash:
+        break;
+    case html_mode::end_tag_open:
+    case html_mode::tag:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_MARKUP_UNCLOSED, h.markup_line, "tag");
+        }
+        break;
+    case html_mode::declaration:
+    case html_mode::bogus:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_MARKUP_UNCLOSED, h.markup_line, "declaration");
+        }
+        break;
+    case html_mode::comment:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_MARKUP_UNCLOSED, h.markup_line, "comment");
+        }
+        break;
+    case html_mode::cdata:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_MARKUP_UNCLOSED, h.markup_line, "cdata");
+        }
+        break;
+    case html_mode::instruction:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_MARKUP_UNCLOSED, h.markup_line, "instruction");
+        }
+        break;
+    case html_mode::raw:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.raw_line, RAW_NAMES[h.raw_element]);
+        }
+        break;
+    case html_mode::plaintext:
+        if (h.report != nullptr) {
+            report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.raw_line, "plaintext");
+        }
+        break;
+    }
+    if (h.report != nullptr && verbatim_open(h)) {
+        report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.verbatim_line,
+                    VERBATIM_NAMES[h.verbatim_first]);
+    }
+    if (h.report != nullptr && h.quote_open) {
+        report_spot(*h.report, QUIB_SPOT_QUOTE_CUT_OFF, h.opened_line);
+    }
+}
+
+void scan_html(scan_state& st)
+{
+    html_state& h = *st.html;
+    for (;;) {
+        if (st.scan_html_chunks != nullptr) {
+            st.scan_html_chunks(st);
+        }
+        if (st.in.pos < st.in.len) {
+            html_step(st, h, st.in.block[st.in.pos++]);
+        } else if (!refill_input(st)) {
+            break;
+        }
+    }
+    html_end(st, h);
+    flush_output(st);
+}

@@ -1,0 +1,140 @@
+#ifndef QUIB_HTML_H
+#define QUIB_HTML_H
+
+// Option --html: the input read the way a browser's tokenizer reads it, as
+// far as it matters for quotes (docs/html-mode.md has the rules). Only prose
+// is converted; markup, raw text (script, style, ...) and the text of code
+// elements (pre, code, ...) pass unchanged. The reading is an explicit state
+// machine, so it can stop at any byte and go on with the next block; the
+// byte path steps it one byte at a time, the chunk path (html_scan.h) skips
+// the runs of bytes that change nothing in the state it is in.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "check.h"
+#include "scanner.h"
+
+inline constexpr std::size_t HTML_NAME_MAX = 10;      // the longest name looked for
+inline constexpr std::size_t QUOTE_REF_NAME_MAX = 10; // bytes between '&' and ';'
+
+enum class html_mode : std::uint8_t {
+    prose,
+    lt,            // after '<' in prose: the next byte decides
+    amp,           // after '&' in prose: perhaps a quote reference
+    backslash,     // after '\' in prose
+    backslash_lt,  // after '\<' in prose
+    end_tag_open,  // after "</"
+    declaration,   // after "<!": a comment, CDATA or a declaration
+    tag,
+    comment,
+    cdata,
+    bogus,         // "<!DOCTYPE ...", "<!x...", "</ x...": up to '>'
+    instruction,   // "<?...": up to "?>"
+    raw,           // the text of script, style, textarea, ...
+    plaintext,     // the rest of the input after <plaintext>
+};
+
+// A tag's state: where it ends and whether a quote opens a value.
+enum class tag_state : std::uint8_t {
+    name,          // N
+    before_name,   // B
+    attribute,     // A: an attribute name, or blanks after it
+    before_value,  // V
+    unquoted,      // U
+    double_quoted, // D
+    single_quoted, // S
+    after_quoted,  // Q
+    ended,
+};
+
+// Raw text: the states that decide where it ends (for script, those of the
+// tokenizer's script data, with its <!-- escapes).
+enum class raw_state : std::uint8_t {
+    data, lt, end_open, end_name,
+    escape_start, escape_start_dash, escaped, escaped_dash, escaped_dash_dash,
+    escaped_lt, escaped_end_open, escaped_end_name,
+    double_start, double_escaped, double_dash, double_dash_dash, double_lt, double_end,
+};
+
+inline constexpr unsigned VERBATIM_ELEMENTS = 5;  // pre code kbd samp tt
+inline constexpr unsigned RAW_ELEMENTS = 7;       // script style textarea xmp iframe noembed noframes
+inline constexpr std::uint8_t RAW_SCRIPT = 0;
+
+struct html_state {
+    html_mode mode = html_mode::prose;
+    bool quote_open = false;
+
+    // amp: the name after '&' so far.
+    unsigned char ref_name[QUOTE_REF_NAME_MAX] = {};
+    std::uint8_t ref_len = 0;
+    // declaration: which of "--" and "[CDATA[" the bytes after "<!" begin,
+    // and how many of its bytes they matched.
+    char declaration_kind = 0;
+    std::uint8_t declaration_len = 0;
+
+    // tag
+    tag_state tag = tag_state::name;
+    bool end_tag = false;
+    unsigned char name[HTML_NAME_MAX] = {};
+    std::uint8_t name_len = 0;       // HTML_NAME_MAX + 1: longer than any looked for
+
+    // comment, cdata, instruction: the bytes just before
+    std::uint8_t dashes = 0;         // '-' in a row, those of "<!--" counted (at most 2)
+    std::uint8_t own_dashes = 0;     // the same, after "<!--"
+    bool bang = false;               // "--!" just before
+    std::uint8_t brackets = 0;       // ']' in a row (at most 2)
+    bool question = false;           // '?' just before
+
+    // raw
+    raw_state raw = raw_state::data;
+    std::uint8_t raw_element = 0;
+    std::uint8_t match_len = 0;      // of the raw element's name after "</" (or "<")
+    bool match_exact = true;
+
+    // The open code elements, per name.
+    unsigned long verbatim[VERBATIM_ELEMENTS] = {};
+    unsigned long verbatim_total = 0;
+
+    // --check (report nullptr: off)
+    spot_report* report = nullptr;
+    unsigned long line = 1;          // of the byte being read
+    int prev_byte = -1;              // the input byte before it
+    unsigned long opened_line = 0;   // where the open quotation began
+    bool boundary_reported = false;
+    bool blank_line = false;         // only blanks since a line end inside the quotation
+    unsigned long markup_line = 0;   // where the markup being read began
+    unsigned long raw_line = 0;      // the start tag of the raw text
+    unsigned long verbatim_line = 0; // the outermost open code element
+    std::uint8_t verbatim_first = 0;
+    unsigned long utf8_line = 0;     // a UTF-8 declaration not yet reported (byte marks)
+};
+
+// The pass with --html: the byte path, and the chunk path where st has one.
+void scan_html(scan_state& st);
+
+// One input byte through the state machine; the end of the input.
+void html_step(scan_state& st, html_state& h, unsigned char c);
+void html_end(scan_state& st, html_state& h);
+
+// Shared with the chunk path.
+struct element_kind {
+    bool block;
+    int verbatim;  // index, or -1
+    int raw;       // index, or -1
+    bool plaintext;
+};
+element_kind classify_element(const unsigned char* name, std::size_t len);
+const char* verbatim_name(unsigned i);
+const char* raw_name(unsigned i);
+std::size_t raw_name_length(unsigned i);
+// The quote reference "&name;" for name[0, len), or not.
+bool is_quote_reference(const unsigned char* name, std::size_t len);
+bool starts_markup(unsigned char c);
+
+// The effects of the byte path that the chunk path shares.
+void html_toggle_quotation(scan_state& st, html_state& h, bool by_quote);
+void html_start_markup(scan_state& st, html_state& h, unsigned char c);
+void html_end_tag(scan_state& st, html_state& h);
+
+#endif

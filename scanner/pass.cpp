@@ -1,0 +1,145 @@
+// One conversion: the pass set up from its options, run, and taken down.
+
+#include "pass.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "background_io.h"
+#include "charset.h"
+#include "check.h"
+#include "chunk_dispatch.h"
+#include "html.h"
+
+namespace {
+
+// The page's first bytes for its declared encoding: in place for memory,
+// else read into the first block.
+encoding_declaration declared_encoding(scan_state& st)
+{
+    const byte_source& s = st.in.source;
+    if (s.kind == io_kind::memory) {
+        return find_declared_encoding(s.data, s.size);
+    }
+    fill_input(st, CHARSET_PRESCAN_BYTES);
+    return find_declared_encoding(st.in.block + st.in.pos, st.in.len - st.in.pos);
+}
+
+mark_form form_for(page_encoding encoding)
+{
+    switch (encoding) {
+    case page_encoding::utf8:
+        return mark_form::utf8;
+    case page_encoding::windows_1252:
+        return mark_form::bytes;
+    case page_encoding::none:
+    case page_encoding::other:
+        break;
+    }
+    return mark_form::entities;
+}
+
+thread_plan forced_plan(thread_choice choice)
+{
+    thread_plan plan;
+    plan.writer = choice != thread_choice::none;
+    plan.reader = choice == thread_choice::writer_and_reader;
+    plan.touch_before_write = true;
+    return plan;
+}
+
+} // namespace
+
+pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_options& options)
+{
+    pass_result result;
+    int choice_error = 0;
+    const implementation* impl =
+        options.impl != nullptr ? options.impl : chosen_implementation(&choice_error);
+    if (impl == nullptr) {
+        result.setup_error = choice_error;
+        return result;
+    }
+    auto st = std::unique_ptr<scan_state>(new (std::nothrow) scan_state);
+    auto html = std::unique_ptr<html_state>(options.html ? new (std::nothrow) html_state : nullptr);
+    if (!st || (options.html && !html) || !acquire_blocks(*st, source, sink)) {
+        if (st) {
+            sink = st->out.sink; // a buffer it may have grown is the caller's to free
+        }
+        result.setup_error = ENOMEM;
+        return result;
+    }
+    st->break_tags = options.break_tags;
+    st->in.read_size = options.read_size == 0 || options.read_size > IN_BLOCK_SIZE
+                           ? IN_BLOCK_SIZE
+                           : options.read_size;
+    st->scan_chunks = impl->scan;
+    st->scan_html_chunks = impl->html_scan;
+
+    // The marks: as asked, or with --html as the page declares.
+    encoding_declaration declared;
+    const bool look_at_page = (options.html && !options.form) || options.check;
+    if (look_at_page) {
+        declared = declared_encoding(*st);
+    }
+    const mark_form form = options.form ? *options.form
+                           : options.html ? form_for(declared.encoding)
+                                          : mark_form::bytes;
+    st->marks = marks_for(options.style, form);
+    const bool byte_marks = st->marks.open.len == 1 && st->marks.close.len == 1;
+
+    spot_report report{options.report, options.report_context, 0};
+    quote_check check;
+    if (options.check) {
+        check.out = &report;
+        check.byte_marks = byte_marks;
+        check.utf8_line = declared.encoding == page_encoding::utf8 ? declared.line : 0;
+    }
+    if (options.html) {
+        st->html = html.get();
+        if (options.check) {
+            html->report = &report;
+            // The chunks keep no report of their own yet.
+            st->scan_html_chunks = nullptr;
+            if (byte_marks && declared.encoding == page_encoding::utf8) {
+                html->utf8_line = declared.line;
+            }
+        }
+    } else if (options.check) {
+        // The hooks sit in the byte-at-a-time handlers, so the chunks stay out.
+        st->check = &check;
+        st->scan_chunks = nullptr;
+    }
+
+    // The threads: none with --check, whose report keeps its place among
+    // the output where both go to one terminal.
+    if (options.threads == thread_choice::automatic) {
+        st->threads = options.check ? thread_plan{} : plan_threads(source, sink);
+    } else {
+        st->threads = sink.kind == io_kind::memory ? thread_plan{} : forced_plan(options.threads);
+        start_writer(*st);
+        if (st->in.len == 0) {
+            start_reader(*st);
+        }
+    }
+
+    if (options.html) {
+        scan_html(*st);
+    } else {
+        scan_top_level(*st);
+    }
+    stop_background_io(*st);
+
+    result.read_error = st->in.error;
+    result.write_error = st->out.error;
+    result.spots = report.spots;
+    result.last_char = st->last_char;
+    sink = st->out.sink;
+    if (sink.kind == io_kind::memory && sink.buffer != nullptr) {
+        sink.buffer[sink.length] = 0;
+    }
+    release_blocks(*st);
+    return result;
+}

@@ -1,0 +1,477 @@
+#include "html_reference.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+constexpr std::size_t none = std::string_view::npos;
+
+bool is_blank(char c)
+{
+    return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
+
+bool is_letter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lower(std::string_view s)
+{
+    std::string r;
+    for (char c : s) {
+        r += lower(c);
+    }
+    return r;
+}
+
+bool is_one_of(const std::string& name, std::initializer_list<const char*> names)
+{
+    for (const char* n : names) {
+        if (name == n) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the byte at i (if any) makes a '<' before it start markup.
+bool starts_markup_at(std::string_view in, std::size_t i)
+{
+    if (i >= in.size()) {
+        return false;
+    }
+    const char c = in[i];
+    return is_letter(c) || c == '/' || c == '!' || c == '?';
+}
+
+// Whether in[i..] begins with word, ASCII-case-insensitively.
+bool starts_with_nocase(std::string_view in, std::size_t i, std::string_view word)
+{
+    if (in.size() - i < word.size()) {
+        return false;
+    }
+    for (std::size_t k = 0; k < word.size(); ++k) {
+        if (lower(in[i + k]) != word[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether in[i..] is "</" + name + a blank, '/' or '>' (name in lower case).
+bool end_tag_of(std::string_view in, std::size_t i, std::string_view name)
+{
+    if (in.compare(i, 2, "</") != 0 || !starts_with_nocase(in, i + 2, name)) {
+        return false;
+    }
+    const std::size_t after = i + 2 + name.size();
+    return after < in.size() && (is_blank(in[after]) || in[after] == '/' || in[after] == '>');
+}
+
+// As end_tag_of, for "<" + name + terminator.
+bool start_tag_of(std::string_view in, std::size_t i, std::string_view name)
+{
+    if (in[i] != '<' || !starts_with_nocase(in, i + 1, name)) {
+        return false;
+    }
+    const std::size_t after = i + 1 + name.size();
+    return after < in.size() && (is_blank(in[after]) || in[after] == '/' || in[after] == '>');
+}
+
+// The name of a quote reference, as listed in the rules.
+bool is_quote_name(std::string_view name)
+{
+    for (std::string_view n : {"quot", "QUOT", "bdquo", "ldquo", "ldquor", "rdquo", "rdquor"}) {
+        if (name == n) {
+            return true;
+        }
+    }
+    if (name.size() < 2 || name[0] != '#') {
+        return false;
+    }
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty()) {
+        return false;
+    }
+    // At most 9 digits fit in the name, so the value fits in 64 bits.
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        int d = -1;
+        if (is_digit(c)) {
+            d = c - '0';
+        } else if (hex && lower(c) >= 'a' && lower(c) <= 'f') {
+            d = lower(c) - 'a' + 10;
+        }
+        if (d < 0) {
+            return false;
+        }
+        value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(d);
+    }
+    for (std::uint64_t v : {34, 132, 147, 148, 8220, 8221, 8222}) {
+        if (value == v) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The length of the quote reference at in[i] == '&', or 0 if none starts there.
+std::size_t quote_reference_length(std::string_view in, std::size_t i)
+{
+    std::size_t j = i + 1;
+    while (j < in.size() && j - (i + 1) < 10 && (is_letter(in[j]) || is_digit(in[j]) || in[j] == '#')) {
+        ++j;
+    }
+    if (j == i + 1 || j >= in.size() || in[j] != ';') {
+        return 0;
+    }
+    return is_quote_name(in.substr(i + 1, j - (i + 1))) ? j + 1 - i : 0;
+}
+
+// Where a tag starting at in[i] == '<' ends (one past its '>'), or none; its
+// name goes to name. The states are the table of section 2.
+std::size_t tag_end(std::string_view in, std::size_t i, std::string& name)
+{
+    enum class st { n, b, a, v, u, d, s, q } state = st::n;
+    std::size_t j = i + (in[i + 1] == '/' ? 2 : 1);
+    const std::size_t name_start = j;
+    std::size_t name_end = none;
+    for (; j < in.size(); ++j) {
+        const char c = in[j];
+        const bool blank = is_blank(c);
+        if (c == '>' && state != st::d && state != st::s) {
+            if (name_end == none) {
+                name_end = j;
+            }
+            name = lower(in.substr(name_start, name_end - name_start));
+            return j + 1;
+        }
+        switch (state) {
+        case st::n:
+            if (blank || c == '/') {
+                name_end = j;
+                state = st::b;
+            }
+            break;
+        case st::b:
+            if (!blank && c != '/') {
+                state = st::a;
+            }
+            break;
+        case st::a:
+            if (c == '/') {
+                state = st::b;
+            } else if (c == '=') {
+                state = st::v;
+            }
+            break;
+        case st::v:
+            if (c == '"') {
+                state = st::d;
+            } else if (c == '\'') {
+                state = st::s;
+            } else if (!blank) {
+                state = st::u;
+            }
+            break;
+        case st::u:
+            if (blank) {
+                state = st::b;
+            }
+            break;
+        case st::d:
+            if (c == '"') {
+                state = st::q;
+            }
+            break;
+        case st::s:
+            if (c == '\'') {
+                state = st::q;
+            }
+            break;
+        case st::q:
+            if (blank || c == '/') {
+                state = st::b;
+            } else {
+                state = st::a;
+            }
+            break;
+        }
+    }
+    return none;
+}
+
+// Where the markup starting at in[i] == '<' ends (one past its last byte),
+// or none if the input ends first. is_tag and is_end_tag tell what it was.
+std::size_t markup_end(std::string_view in, std::size_t i, std::string& name, bool& is_tag, bool& is_end_tag)
+{
+    is_tag = false;
+    is_end_tag = false;
+    const char next = in[i + 1];
+    if (is_letter(next)) {
+        is_tag = true;
+        return tag_end(in, i, name);
+    }
+    if (next == '/') {
+        if (i + 2 < in.size() && is_letter(in[i + 2])) {
+            is_tag = true;
+            is_end_tag = true;
+            return tag_end(in, i, name);
+        }
+        const std::size_t gt = in.find('>', i + 2);
+        return gt == none ? none : gt + 1;
+    }
+    if (next == '?') {
+        const std::size_t q = in.find("?>", i + 2);
+        return q == none ? none : q + 2;
+    }
+    // next == '!'
+    if (in.compare(i, 4, "<!--") == 0) {
+        for (std::size_t j = i + 4; j < in.size(); ++j) {
+            if (in[j] != '>') {
+                continue;
+            }
+            // The dashes of "<!--" count for "-->", not for "--!>".
+            if (in[j - 1] == '-' && in[j - 2] == '-') {
+                return j + 1;
+            }
+            if (in[j - 1] == '!' && in[j - 2] == '-' && in[j - 3] == '-' && j - 3 >= i + 4) {
+                return j + 1;
+            }
+        }
+        return none;
+    }
+    if (in.compare(i, 9, "<![CDATA[") == 0) {
+        const std::size_t e = in.find("]]>", i + 9);
+        return e == none ? none : e + 3;
+    }
+    const std::size_t gt = in.find('>', i + 2);
+    return gt == none ? none : gt + 1;
+}
+
+// Where the raw text of a script starting at in[i] ends: at the '<' of the
+// closing "</script", or at the end of the input. The script data states of
+// section 3; dashes counts the '-' right before the current byte.
+std::size_t script_end(std::string_view in, std::size_t i)
+{
+    enum class st { data, escaped, double_escaped } state = st::data;
+    int dashes = 0;
+    std::size_t j = i;
+    while (j < in.size()) {
+        const char c = in[j];
+        if (state == st::data) {
+            if (end_tag_of(in, j, "script")) {
+                return j;
+            }
+            if (in.compare(j, 4, "<!--") == 0) {
+                state = st::escaped;
+                dashes = 2;
+                j += 4;
+                continue;
+            }
+            ++j;
+            continue;
+        }
+        if (c == '>' && dashes >= 2) {
+            state = st::data;
+            dashes = 0;
+            ++j;
+            continue;
+        }
+        if (c == '<') {
+            if (end_tag_of(in, j, "script")) {
+                if (state == st::escaped) {
+                    return j;
+                }
+                state = st::escaped;
+                dashes = 0;
+                j += 9;  // "</script" and its terminator
+                continue;
+            }
+            if (state == st::escaped && start_tag_of(in, j, "script")) {
+                state = st::double_escaped;
+                dashes = 0;
+                j += 8;  // "<script" and its terminator
+                continue;
+            }
+        }
+        dashes = c == '-' ? dashes + 1 : 0;
+        ++j;
+    }
+    return in.size();
+}
+
+// Where the raw text of a non-script element starting at in[i] ends.
+std::size_t raw_text_end(std::string_view in, std::size_t i, const std::string& name)
+{
+    if (name == "script") {
+        return script_end(in, i);
+    }
+    for (std::size_t j = i; j < in.size(); ++j) {
+        if (in[j] == '<' && end_tag_of(in, j, name)) {
+            return j;
+        }
+    }
+    return in.size();
+}
+
+bool is_block_boundary(const std::string& name)
+{
+    return is_one_of(name, {"p", "div", "li", "dt", "dd", "td", "th", "tr", "table", "ul", "ol", "dl",
+                            "h1", "h2", "h3", "h4", "h5", "h6", "blockquote", "section", "article",
+                            "header", "footer", "nav", "aside", "main", "figure", "figcaption", "form",
+                            "fieldset", "body", "pre", "html", "head", "title", "address", "caption",
+                            "details", "summary", "dialog", "hr", "menu", "thead", "tbody", "tfoot",
+                            "hgroup", "legend"});
+}
+
+constexpr std::array<const char*, 5> verbatim_names = {"pre", "code", "kbd", "samp", "tt"};
+
+} // namespace
+
+std::string html_reference_convert(std::string_view in, bool break_tags,
+                                   const std::string& open, const std::string& close)
+{
+    std::string out;
+    bool quoted = false;
+    std::array<int, verbatim_names.size()> verbatim_count{};
+    char last_char = 0;
+    // Set after raw text: its end tag belongs to the element, so no line end goes before it.
+    bool closing_raw_text = false;
+
+    const auto verbatim = [&] {
+        for (int count : verbatim_count) {
+            if (count > 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A prose byte written outside a quotation and outside verbatim prose.
+    const auto write_prose = [&](char c) {
+        out += c;
+        if (!quoted) {
+            last_char = c;
+        }
+    };
+
+    std::size_t i = 0;
+    while (i < in.size()) {
+        const char c = in[i];
+        if (c == '<' && starts_markup_at(in, i + 1)) {
+            if (break_tags && !closing_raw_text && !quoted && !verbatim() && last_char == '>') {
+                out += '\n';
+                last_char = 0;
+            }
+            closing_raw_text = false;
+            std::string name;
+            bool is_tag = false;
+            bool is_end_tag = false;
+            const std::size_t end = markup_end(in, i, name, is_tag, is_end_tag);
+            if (end == none) {
+                out += in.substr(i);  // cut off: copied, and nothing happens
+                break;
+            }
+            out += in.substr(i, end - i);
+            last_char = '>';
+            i = end;
+            if (!is_tag) {
+                continue;
+            }
+            if (is_block_boundary(name)) {
+                quoted = false;
+            }
+            for (std::size_t k = 0; k < verbatim_names.size(); ++k) {
+                if (name == verbatim_names[k]) {
+                    if (!is_end_tag) {
+                        ++verbatim_count[k];
+                    } else if (verbatim_count[k] > 0) {
+                        --verbatim_count[k];
+                    }
+                }
+            }
+            if (is_end_tag) {
+                continue;
+            }
+            if (name == "plaintext") {
+                out += in.substr(i);
+                break;
+            }
+            if (is_one_of(name, {"script", "style", "textarea", "xmp", "iframe", "noembed", "noframes"})) {
+                const std::size_t raw_end = raw_text_end(in, i, name);
+                out += in.substr(i, raw_end - i);
+                i = raw_end;
+                closing_raw_text = true;
+            }
+            continue;
+        }
+        if (verbatim()) {
+            out += c;  // only '<' means anything in verbatim prose
+            ++i;
+            continue;
+        }
+        if (c == '"') {
+            out += quoted ? close : open;
+            if (quoted) {
+                last_char = '"';
+            }
+            quoted = !quoted;
+            ++i;
+            continue;
+        }
+        if (c == '&') {
+            const std::size_t length = quote_reference_length(in, i);
+            if (length > 0) {
+                out += quoted ? close : open;
+                if (quoted) {
+                    last_char = '"';
+                }
+                quoted = !quoted;
+                i += length;
+            } else {
+                write_prose(c);
+                ++i;
+            }
+            continue;
+        }
+        if (c == '\\') {
+            if (i + 1 == in.size()) {
+                break;  // a backslash at the end writes nothing
+            }
+            const char e = in[i + 1];
+            if (e == '"' || e == '>' || e == '\\') {
+                write_prose(e);
+                i += 2;
+            } else if (e == '<' && starts_markup_at(in, i + 2)) {
+                // The browser reads that '<' as markup, so the markup stays whole.
+                write_prose('\\');
+                i += 1;
+            } else if (e == '<') {
+                write_prose('<');
+                i += 2;
+            } else {
+                // The byte after the backslash loses its meaning.
+                write_prose('\\');
+                write_prose(e);
+                i += 2;
+            }
+            continue;
+        }
+        write_prose(c);  // text, '<' that starts no markup included
+        ++i;
+    }
+    return out;
+}
