@@ -7,21 +7,25 @@
 #include <cstring>
 
 open_context scan_chunks_portable(scan_state& st, open_context from);
+void scan_html_portable(scan_state& st);
 #if defined(__x86_64__)
 open_context scan_chunks_sse2(scan_state& st, open_context from);
 open_context scan_chunks_avx2(scan_state& st, open_context from);
 open_context scan_chunks_avx512(scan_state& st, open_context from);
+void scan_html_sse2(scan_state& st);
+void scan_html_avx2(scan_state& st);
+void scan_html_avx512(scan_state& st);
 #endif
 
 namespace {
 
 const implementation IMPLEMENTATIONS[] = {
     {"bytes", nullptr, nullptr},
-    {"portable", scan_chunks_portable, nullptr},
+    {"portable", scan_chunks_portable, scan_html_portable},
 #if defined(__x86_64__)
-    {"sse2", scan_chunks_sse2, nullptr},
-    {"avx2", scan_chunks_avx2, nullptr},
-    {"avx512", scan_chunks_avx512, nullptr},
+    {"sse2", scan_chunks_sse2, scan_html_sse2},
+    {"avx2", scan_chunks_avx2, scan_html_avx2},
+    {"avx512", scan_chunks_avx512, scan_html_avx512},
 #endif
 };
 

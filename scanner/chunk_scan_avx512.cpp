@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "chunk_scan.h"
+#include "html_scan.h"
 #include "prefix_xor_clmul.h"
 
 namespace {
@@ -42,7 +43,35 @@ struct avx512_parts : scalar_parts {
     }
 };
 
+// The blanks by their low four bits, once for each 16-byte lane.
+alignas(64) constexpr unsigned char BLANK_TABLE[64] = {
+    ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', 0, '\f', '\r', 0, 0,
+    ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', 0, '\f', '\r', 0, 0,
+    ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', 0, '\f', '\r', 0, 0,
+    ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', 0, '\f', '\r', 0, 0};
+
+// A window of the --html reading: 64 bytes in one register.
+struct avx512_window {
+    __m512i v;
+    explicit avx512_window(const unsigned char* p) : v(_mm512_loadu_si512(p)) {}
+    std::uint64_t equal(unsigned char c) const
+    {
+        return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)));
+    }
+    // Each blank is the one byte whose low four bits pick it from the
+    // table; bytes from 0x80 pick zero.
+    std::uint64_t blanks() const
+    {
+        return _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(_mm512_load_si512(BLANK_TABLE), v), v);
+    }
+};
+
 } // namespace
+
+void scan_html_avx512(scan_state& st)
+{
+    scan_html_windows<avx512_window>(st);
+}
 
 open_context scan_chunks_avx512(scan_state& st, open_context from)
 {

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include "chunk_scan.h"
+#include "html_scan.h"
 
 namespace {
 
@@ -41,7 +42,35 @@ name_masks sse2_parts::name_bytes(const unsigned char* p)
             bits_of(a, b, c, d, _mm_set1_epi8('q'))};
 }
 
+// A window of the --html reading: 64 bytes in four registers.
+struct sse2_window {
+    __m128i a;
+    __m128i b;
+    __m128i c;
+    __m128i d;
+    explicit sse2_window(const unsigned char* p)
+        : a(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+          b(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))),
+          c(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32))),
+          d(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)))
+    {
+    }
+    std::uint64_t equal(unsigned char byte) const
+    {
+        return bits_of(a, b, c, d, _mm_set1_epi8(static_cast<char>(byte)));
+    }
+    std::uint64_t blanks() const
+    {
+        return equal(' ') | equal('\t') | equal('\n') | equal('\f') | equal('\r');
+    }
+};
+
 } // namespace
+
+void scan_html_sse2(scan_state& st)
+{
+    scan_html_windows<sse2_window>(st);
+}
 
 open_context scan_chunks_sse2(scan_state& st, open_context from)
 {

@@ -4,37 +4,29 @@
 
 #include <cstring>
 
+#include "html_tables.h"
+
 namespace {
-
-bool is_blank(unsigned char c)
-{
-    return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
-}
-
-unsigned char lower(unsigned char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool is_letter(unsigned char c)
-{
-    return lower(c) >= 'a' && lower(c) <= 'z';
-}
-
-bool is_digit(int c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool is_reference_byte(unsigned char c)
-{
-    return is_letter(c) || is_digit(c) || c == '#';
-}
 
 // The elements the reading acts on.
 constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt"};
 constexpr const char* RAW_NAMES[RAW_ELEMENTS] = {"script", "iframe", "noembed", "noframes",
                                                   "style",  "textarea", "xmp"};
+constexpr std::uint8_t RAW_NAME_LENGTHS[RAW_ELEMENTS] = {6, 6, 7, 8, 5, 8, 3};
+constexpr bool raw_lengths_match()
+{
+    for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
+        unsigned n = 0;
+        while (RAW_NAMES[i][n] != '\0') {
+            ++n;
+        }
+        if (n != RAW_NAME_LENGTHS[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(raw_lengths_match());
 constexpr const char* BLOCK_NAMES[] = {
     "p",          "div",     "li",      "dt",       "dd",      "td",         "th",
     "tr",         "table",   "ul",      "ol",       "dl",      "h1",         "h2",
@@ -42,46 +34,12 @@ constexpr const char* BLOCK_NAMES[] = {
     "header",     "footer",  "nav",     "aside",    "main",    "figure",     "figcaption",
     "form",       "fieldset", "body",   "pre",      "html",    "head",       "title",
     "address",    "caption", "details", "summary",  "dialog",  "hr",         "menu",
-    "thead",      "tbody",   "tfoot",   "hgroup",   "legend"};
+    "thead",      "tbody",   "tfoot",   "hgroup",   "legend",     "center",  "option"};
 
 bool name_equals(const unsigned char* name, std::size_t len, const char* word)
 {
     return std::strlen(word) == len && std::memcmp(name, word, len) == 0;
 }
-
-// The tag table of html.h: the state after a byte of each class.
-enum byte_class : std::uint8_t { BLANK, SLASH, GT, EQ, DQ, SQ, OTHER, CLASSES };
-
-byte_class class_of(unsigned char c)
-{
-    switch (c) {
-    case '/':
-        return SLASH;
-    case '>':
-        return GT;
-    case '=':
-        return EQ;
-    case '"':
-        return DQ;
-    case '\'':
-        return SQ;
-    default:
-        return is_blank(c) ? BLANK : OTHER;
-    }
-}
-
-using T = tag_state;
-constexpr T TAG_NEXT[8][CLASSES] = {
-    // blank            /                  >         =                  "                  '                  other
-    {T::before_name, T::before_name, T::ended, T::name, T::name, T::name, T::name},                     // N
-    {T::before_name, T::before_name, T::ended, T::attribute, T::attribute, T::attribute, T::attribute}, // B
-    {T::attribute, T::before_name, T::ended, T::before_value, T::attribute, T::attribute, T::attribute}, // A
-    {T::before_value, T::unquoted, T::ended, T::unquoted, T::double_quoted, T::single_quoted, T::unquoted}, // V
-    {T::before_name, T::unquoted, T::ended, T::unquoted, T::unquoted, T::unquoted, T::unquoted},        // U
-    {T::double_quoted, T::double_quoted, T::double_quoted, T::double_quoted, T::after_quoted, T::double_quoted, T::double_quoted}, // D
-    {T::single_quoted, T::single_quoted, T::single_quoted, T::single_quoted, T::single_quoted, T::after_quoted, T::single_quoted}, // S
-    {T::before_name, T::before_name, T::ended, T::attribute, T::attribute, T::attribute, T::attribute}, // Q
-};
 
 void write_bytes(scan_state& st, const unsigned char* p, std::size_t n)
 {
@@ -141,7 +99,7 @@ bool raw_step(scan_state& st, html_state& h, unsigned char c)
 {
     using R = raw_state;
     const char* name = RAW_NAMES[h.raw_element];
-    const std::size_t len = std::strlen(name);
+    const std::size_t len = RAW_NAME_LENGTHS[h.raw_element];
     const bool script = h.raw_element == RAW_SCRIPT;
     const char* script_name = RAW_NAMES[RAW_SCRIPT];
     const bool delimiter = is_blank(c) || c == '/' || c == '>';
@@ -304,11 +262,6 @@ struct packed_name {
 
 } // namespace
 
-bool starts_markup(unsigned char c)
-{
-    return is_letter(c) || c == '/' || c == '!' || c == '?';
-}
-
 const char* verbatim_name(unsigned i)
 {
     return VERBATIM_NAMES[i];
@@ -321,33 +274,100 @@ const char* raw_name(unsigned i)
 
 std::size_t raw_name_length(unsigned i)
 {
-    return std::strlen(RAW_NAMES[i]);
+    return RAW_NAME_LENGTHS[i];
 }
+
+namespace {
+
+// The element table as a hash table built by the compiler: a name's
+// element_kind in one probe or two, for every tag of a page.
+struct element_slot {
+    std::uint64_t head = 0;  // the name's first eight bytes, the first lowest
+    std::uint16_t tail = 0;  // its ninth and tenth
+    std::uint8_t len = 0;    // 0: empty slot
+    element_kind kind{false, -1, -1, false};
+};
+constexpr unsigned ELEMENT_SLOTS = 256;
+
+constexpr std::uint64_t pack(const unsigned char* name, std::size_t from, std::size_t to)
+{
+    std::uint64_t w = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        w |= std::uint64_t{name[i]} << 8 * (i - from);
+    }
+    return w;
+}
+
+constexpr unsigned slot_of(std::uint64_t head, std::uint16_t tail, std::size_t len)
+{
+    const std::uint64_t key = head ^ (std::uint64_t{tail} << 40) ^ (std::uint64_t{len} << 56);
+    return static_cast<unsigned>((key * 0x9E3779B97F4A7C15u) >> 56);
+}
+
+struct element_table {
+    element_slot slot[ELEMENT_SLOTS];
+
+    constexpr void add(const char* text, bool block, int verbatim, int raw, bool plaintext)
+    {
+        unsigned char name[HTML_NAME_MAX] = {};
+        std::size_t len = 0;
+        while (text[len] != '\0') {
+            name[len] = static_cast<unsigned char>(text[len]);
+            ++len;
+        }
+        const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
+        const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
+        unsigned i = slot_of(head, tail, len);
+        while (slot[i].len != 0 && !(slot[i].head == head && slot[i].tail == tail && slot[i].len == len)) {
+            i = (i + 1) % ELEMENT_SLOTS;
+        }
+        element_slot& e = slot[i];
+        e.head = head;
+        e.tail = tail;
+        e.len = static_cast<std::uint8_t>(len);
+        e.kind.block = e.kind.block || block;
+        e.kind.verbatim = verbatim >= 0 ? verbatim : e.kind.verbatim;
+        e.kind.raw = raw >= 0 ? raw : e.kind.raw;
+        e.kind.plaintext = e.kind.plaintext || plaintext;
+    }
+};
+
+constexpr element_table build_element_table()
+{
+    element_table t{};
+    for (const char* b : BLOCK_NAMES) {
+        t.add(b, true, -1, -1, false);
+    }
+    for (unsigned i = 0; i < VERBATIM_ELEMENTS; ++i) {
+        t.add(VERBATIM_NAMES[i], false, static_cast<int>(i), -1, false);
+    }
+    for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
+        t.add(RAW_NAMES[i], false, -1, static_cast<int>(i), false);
+    }
+    t.add("plaintext", false, -1, -1, true);
+    return t;
+}
+
+constexpr element_table ELEMENT_TABLE = build_element_table();
+
+} // namespace
 
 element_kind classify_element(const unsigned char* name, std::size_t len)
 {
-    element_kind k{false, -1, -1, false};
     if (len == 0 || len > HTML_NAME_MAX) {
-        return k;
+        return {false, -1, -1, false};
     }
-    for (const char* b : BLOCK_NAMES) {
-        if (name_equals(name, len, b)) {
-            k.block = true;
-            break;
+    const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
+    const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
+    for (unsigned i = slot_of(head, tail, len);; i = (i + 1) % ELEMENT_SLOTS) {
+        const element_slot& e = ELEMENT_TABLE.slot[i];
+        if (e.len == 0) {
+            return {false, -1, -1, false};
+        }
+        if (e.head == head && e.tail == tail && e.len == len) {
+            return e.kind;
         }
     }
-    for (unsigned i = 0; i < VERBATIM_ELEMENTS; ++i) {
-        if (name_equals(name, len, VERBATIM_NAMES[i])) {
-            k.verbatim = static_cast<int>(i);
-        }
-    }
-    for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
-        if (name_equals(name, len, RAW_NAMES[i])) {
-            k.raw = static_cast<int>(i);
-        }
-    }
-    k.plaintext = name_equals(name, len, "plaintext");
-    return k;
 }
 
 bool is_quote_reference(const unsigned char* name, std::size_t len)
@@ -513,7 +533,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             }
             break;
         case html_mode::lt:
-            if (starts_markup(c)) {
+            if (opens_markup(c)) {
                 html_start_markup(st, h, c);
                 break;
             }
@@ -557,7 +577,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             }
             break;
         case html_mode::backslash_lt:
-            if (starts_markup(c)) {
+            if (opens_markup(c)) {
                 // The browser reads this '<' as markup whatever quib does:
                 // the backslash stays text and the markup whole.
                 write_text(st, h, '\\');
@@ -604,7 +624,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             break;
         case html_mode::tag: {
             write_char(st, c);
-            const tag_state next = TAG_NEXT[static_cast<int>(h.tag)][class_of(c)];
+            const tag_state next = tag_next(h.tag, c);
             if (next == tag_state::ended) {
                 html_end_tag(st, h);
             } else {

@@ -130,7 +130,6 @@ const char* raw_name(unsigned i);
 std::size_t raw_name_length(unsigned i);
 // The quote reference "&name;" for name[0, len), or not.
 bool is_quote_reference(const unsigned char* name, std::size_t len);
-bool starts_markup(unsigned char c);
 
 // The effects of the byte path that the chunk path shares.
 void html_toggle_quotation(scan_state& st, html_state& h, bool by_quote);

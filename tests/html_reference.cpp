@@ -335,7 +335,7 @@ bool is_block_boundary(const std::string& name)
                             "header", "footer", "nav", "aside", "main", "figure", "figcaption", "form",
                             "fieldset", "body", "pre", "html", "head", "title", "address", "caption",
                             "details", "summary", "dialog", "hr", "menu", "thead", "tbody", "tfoot",
-                            "hgroup", "legend"});
+                            "hgroup", "legend", "center", "option"});
 }
 
 constexpr std::array<const char*, 5> verbatim_names = {"pre", "code", "kbd", "samp", "tt"};

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The objects compiled for AVX2 and AVX-512 may define nothing but their
-# entry point: an inline function emitted there could be the copy the linker
+# entry points: an inline function emitted there could be the copy the linker
 # keeps for the baseline code, and fault on processors without those
 # instructions.
 #
@@ -12,7 +12,7 @@ for o in "${objects[@]}"; do
   case $o in
   *chunk_scan_avx*)
     symbols=$(nm -C --defined-only "$o")
-    extra=$(grep -E ' [TWVu] ' <<<"$symbols" | grep -v ' scan_chunks_avx' || true)
+    extra=$(grep -E ' [TWVu] ' <<<"$symbols" | grep -Ev ' scan_(chunks|html)_avx' || true)
     if [ -n "$extra" ]; then
       echo "$o defines more than its entry point:"
       echo "$extra"
