@@ -14,8 +14,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <new>
 
+#include "allocation.h"
 #include "scanner.h"
 
 namespace {
@@ -212,7 +212,7 @@ int descriptor_of(const byte_sink& sink)
 background_io* io_of(scan_state& st)
 {
     if (st.io == nullptr) {
-        st.io = new (std::nothrow) background_io;
+        st.io = create_object<background_io>();
         if (st.io != nullptr) {
             st.io->source = &st.in.source;
             st.io->sink = &st.out.sink;
@@ -228,7 +228,7 @@ background_io* io_of(scan_state& st)
 // (the kernel counts each processor's new pages apart).
 unsigned char* ring_memory(std::size_t bytes)
 {
-    auto* memory = new (std::nothrow) unsigned char[bytes];
+    unsigned char* memory = allocate_bytes(bytes);
     if (memory != nullptr) {
         std::memset(memory, 0, bytes);
     }
@@ -294,7 +294,7 @@ bool start_writer(scan_state& st)
     }
 #endif
     if (pthread_create(&io->writer, nullptr, write_behind, io) != 0) {
-        delete[] io->write_memory;
+        free_bytes(io->write_memory);
         io->write_memory = nullptr;
         return false;
     }
@@ -325,7 +325,7 @@ bool start_reader(scan_state& st)
     // Until it is started, the source is the pass's alone: if the thread
     // cannot start, nothing is lost and the pass reads on by itself.
     if (pthread_create(&io->reader, nullptr, read_ahead, io) != 0) {
-        delete[] io->read_memory;
+        free_bytes(io->read_memory);
         io->read_memory = nullptr;
         return false;
     }
@@ -355,9 +355,9 @@ void stop_background_io(scan_state& st)
         st.in.pos = 0;
         st.in.len = 0;
     }
-    delete[] io->read_memory;
-    delete[] io->write_memory;
-    delete io;
+    free_bytes(io->read_memory);
+    free_bytes(io->write_memory);
+    destroy_object(io);
     st.io = nullptr;
 }
 

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
+#include "allocation.h"
 #include "scanner.h"
 
 namespace {
@@ -144,8 +144,7 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
     st.in.source = source;
     st.out.sink = sink;
     const bool in_memory = source.kind == io_kind::memory;
-    st.in.storage = new (std::nothrow)
-        unsigned char[(in_memory ? MEMORY_TAIL : IN_BLOCK_SIZE) + IN_BLOCK_SLACK];
+    st.in.storage = allocate_bytes((in_memory ? MEMORY_TAIL : IN_BLOCK_SIZE) + IN_BLOCK_SLACK);
     if (st.in.storage == nullptr) {
         return false;
     }
@@ -163,7 +162,7 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
         st.out.cap = st.out.sink.capacity - st.out.sink.length;
         return true;
     }
-    st.out.storage = new (std::nothrow) unsigned char[OUT_BLOCK_SIZE];
+    st.out.storage = allocate_bytes(OUT_BLOCK_SIZE);
     if (st.out.storage == nullptr) {
         release_blocks(st);
         return false;
@@ -175,8 +174,8 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
 
 void release_blocks(scan_state& st)
 {
-    delete[] st.in.storage;
-    delete[] st.out.storage;
+    free_bytes(st.in.storage);
+    free_bytes(st.out.storage);
     st.in.storage = nullptr;
     st.out.storage = nullptr;
     st.in.block = nullptr;

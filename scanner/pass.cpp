@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <new>
 
+#include "allocation.h"
 #include "background_io.h"
 #include "charset.h"
 #include "check.h"
@@ -62,8 +62,12 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
         result.setup_error = choice_error;
         return result;
     }
-    auto st = std::unique_ptr<scan_state>(new (std::nothrow) scan_state);
-    auto html = std::unique_ptr<html_state>(options.html ? new (std::nothrow) html_state : nullptr);
+    const auto destroy_state = [](scan_state* s) { destroy_object(s); };
+    const auto destroy_html = [](html_state* h) { destroy_object(h); };
+    const std::unique_ptr<scan_state, decltype(destroy_state)> st(create_object<scan_state>(),
+                                                                  destroy_state);
+    const std::unique_ptr<html_state, decltype(destroy_html)> html(
+        options.html ? create_object<html_state>() : nullptr, destroy_html);
     if (!st || (options.html && !html) || !acquire_blocks(*st, source, sink)) {
         if (st) {
             sink = st->out.sink; // a buffer it may have grown is the caller's to free
