@@ -1,15 +1,19 @@
 #ifndef QUIB_CLI_H
 #define QUIB_CLI_H
 
-// The command line around the library: help screen, file handling, exit
-// status. It uses nothing but the public interface, quib/quib.h.
+// The command line around the library: help screen, arguments, file
+// handling, exit status. It uses nothing but the public interface,
+// quib/quib.h.
 
 #include <quib/quib.h>
+
+#include <string>
+#include <vector>
 
 inline constexpr int EXIT_CONVERTED = 0;
 inline constexpr int EXIT_HELP = 1;
 inline constexpr int EXIT_FILE_ERROR = 2;
-inline constexpr int EXIT_CHECK_FOUND = 3; // --check listed suspicious spots
+inline constexpr int EXIT_CHECK_FOUND = 3; // --check listed something
 
 // Writes the help screen to standard output; program_name as it arrived.
 void print_help(const char* program_name);
@@ -23,14 +27,19 @@ struct run_options {
     bool check = false;                    // --check
 };
 
-// Reads the options from the arguments after the program name. "-z" counts
-// anywhere, the two file names included; the others only after them. Any
-// other argument is ignored.
-run_options parse_options(int argc, const char* const* argv);
+// Takes arg as an option if it is one (exactly as spelled); false if not.
+bool take_option(const char* arg, run_options& options);
+quib_options library_options(const run_options& options);
 
-// Opens source and target, converts and closes both; reports every failure
-// on stderr under program_name and returns the exit status.
-int run_file(const char* program_name, const char* source, const char* target,
-             const run_options& options);
+// quib <source> <target> [options]: the two-file form.
+int run_two_files(const char* program_name, int argc, char** argv);
+// quib --in-place [options] FILE...
+int run_in_place(const char* program_name, int argc, char** argv);
+
+// One line per --check spot, "<source>:<line>: <text>", appended to out.
+void format_spot(std::string& out, const char* source, bool html, const quib_spot& spot);
+// "<program>: <role> '<file>' <what>: <reason>\n"
+std::string file_message(const char* program_name, const char* role, const char* file,
+                         const char* what, int error);
 
 #endif

@@ -1,42 +1,73 @@
-// quib <source> <target> [options]: converts one file.
+// quib <source> <target> [options], or quib --in-place [options] FILE...
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "cli.h"
 
-run_options parse_options(int argc, const char* const* argv)
+namespace {
+
+// A descriptor 0, 1 or 2 that is closed would be taken by the first file
+// opened, and a message or report meant for stderr would land in it.
+void open_standard_descriptors()
 {
-    run_options options;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const bool after_names = i > 2;
-        if (std::strcmp(arg, "-z") == 0) {
-            options.break_tags = true;
-        } else if (!after_names) {
-            continue;
-        } else if (std::strcmp(arg, "--utf8") == 0) {
-            options.form = QUIB_FORM_UTF8;
-        } else if (std::strcmp(arg, "--entities") == 0) {
-            options.form = QUIB_FORM_ENTITIES;
-        } else if (std::strcmp(arg, "--guillemets") == 0) {
-            options.style = QUIB_STYLE_GUILLEMETS;
-        } else if (std::strcmp(arg, "--swiss") == 0) {
-            options.style = QUIB_STYLE_SWISS;
-        } else if (std::strcmp(arg, "--html") == 0) {
-            options.html = true;
-        } else if (std::strcmp(arg, "--check") == 0) {
-            options.check = true;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // open takes the lowest free number, which is fd.
+            if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) {
+                ::_exit(EXIT_FILE_ERROR);
+            }
         }
     }
-    return options;
+}
+
+} // namespace
+
+bool take_option(const char* arg, run_options& options)
+{
+    if (std::strcmp(arg, "-z") == 0) {
+        options.break_tags = true;
+    } else if (std::strcmp(arg, "--utf8") == 0) {
+        options.form = QUIB_FORM_UTF8;
+    } else if (std::strcmp(arg, "--entities") == 0) {
+        options.form = QUIB_FORM_ENTITIES;
+    } else if (std::strcmp(arg, "--guillemets") == 0) {
+        options.style = QUIB_STYLE_GUILLEMETS;
+    } else if (std::strcmp(arg, "--swiss") == 0) {
+        options.style = QUIB_STYLE_SWISS;
+    } else if (std::strcmp(arg, "--html") == 0) {
+        options.html = true;
+    } else if (std::strcmp(arg, "--check") == 0) {
+        options.check = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+quib_options library_options(const run_options& options)
+{
+    quib_options q = QUIB_OPTIONS_INIT;
+    q.break_tags = options.break_tags ? 1 : 0;
+    q.style = options.style;
+    q.form = options.form;
+    q.html = options.html ? 1 : 0;
+    return q;
 }
 
 int main(int argc, char** argv)
 {
+    open_standard_descriptors();
     const char* program_name = argc > 0 ? argv[0] : "quib";
     if (argc < 3) {
         print_help(program_name);
         return EXIT_HELP;
     }
-    return run_file(program_name, argv[1], argv[2], parse_options(argc, argv));
+    if (std::strcmp(argv[1], "--in-place") == 0) {
+        return run_in_place(program_name, argc, argv);
+    }
+    return run_two_files(program_name, argc, argv);
 }

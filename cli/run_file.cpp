@@ -1,4 +1,6 @@
-// Opening, checking and closing the two files around the conversion.
+// The two-file form: checking the arguments, opening, checking and closing
+// source and target around the conversion. "-" is standard input or output,
+// used as it is.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,182 +8,183 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "cli.h"
 
 namespace {
 
-// "quib: Quelldatei 'x' kann nicht geoeffnet werden: <reason>"
-void report(const char* program_name, const char* role, const char* file, const char* what,
-            int error)
+// The first block is read before the target is touched: a source that opens
+// but cannot be read must leave an existing target as it was.
+constexpr std::size_t FIRST_BLOCK = std::size_t{1} << 17;
+
+bool is_dash(const char* name)
+{
+    return std::strcmp(name, "-") == 0;
+}
+
+// Source and target are the same file or device: converting would truncate
+// or overwrite what is still to be read. Regular files by inode, block and
+// character devices by device number; a terminal may be both (quib - -
+// typed at it).
+bool same_file(const struct stat& a, const struct stat& b, bool both_terminals)
+{
+    if (S_ISREG(a.st_mode) && S_ISREG(b.st_mode)) {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+    const bool devices = (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode)) ||
+                         (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode));
+    return devices && a.st_rdev == b.st_rdev && !both_terminals;
+}
+
+struct spot_printer {
+    const char* source;
+    bool html;
+    unsigned long spots = 0;
+};
+
+void print_spot(void* context, const quib_spot* spot)
+{
+    auto& p = *static_cast<spot_printer*>(context);
+    ++p.spots;
+    std::string line;
+    format_spot(line, p.source, p.html, *spot);
+    std::fputs(line.c_str(), stderr);
+}
+
+// Straight to stderr, without allocating: with no memory left, the message
+// that says so must still get out.
+void say(const char* program_name, const char* role, const char* file, const char* what,
+         int error)
 {
     std::fprintf(stderr, "%s: %s '%s' %s: %s\n", program_name, role, file, what,
                  std::strerror(error));
 }
 
-// A target that is the source under another spelling (./name, a symbolic or a
-// hard link) would be truncated before it is read. Only regular files are
-// compared: two names of one terminal or pipe are not a danger.
-bool is_same_regular_file(const struct stat& source, const char* target)
-{
-    struct stat t {};
-    return S_ISREG(source.st_mode) && ::stat(target, &t) == 0 && S_ISREG(t.st_mode) &&
-           t.st_dev == source.st_dev && t.st_ino == source.st_ino;
-}
-
-struct spot_context {
-    const char* source;
-    bool html;
-};
-
-const char* markup_kind(const char* element)
-{
-    if (element == nullptr) {
-        return "Markup";
-    }
-    if (std::strcmp(element, "comment") == 0) {
-        return "Kommentar";
-    }
-    if (std::strcmp(element, "cdata") == 0) {
-        return "CDATA-Abschnitt";
-    }
-    if (std::strcmp(element, "instruction") == 0) {
-        return "Verarbeitungsanweisung";
-    }
-    if (std::strcmp(element, "declaration") == 0) {
-        return "Deklaration";
-    }
-    return "Tag";
-}
-
-// One line per spot, in the form editors jump to: "<source>:<line>: <text>".
-void print_spot(void* context, const quib_spot* spot)
-{
-    const auto& c = *static_cast<const spot_context*>(context);
-    const char* element = spot->element != nullptr ? spot->element : "";
-    std::fprintf(stderr, "%s:%lu: ", c.source, spot->line);
-    switch (spot->kind) {
-    case QUIB_SPOT_QUOTE_AFTER_DIGIT:
-        std::fputs("Anfuehrungszeichen direkt nach einer Ziffer oeffnet eine Anfuehrung;"
-                   " fuer ein Zollzeichen \\\" schreiben\n",
-                   stderr);
-        break;
-    case QUIB_SPOT_PARAGRAPH_IN_QUOTE:
-        std::fputs("Anfuehrung, die hier beginnt, geht ueber eine Absatzgrenze"
-                   " (Leerzeile oder </p>)\n",
-                   stderr);
-        break;
-    case QUIB_SPOT_QUOTE_CUT_OFF:
-        std::fputs("Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht geschlossen\n",
-                   stderr);
-        break;
-    case QUIB_SPOT_ELEMENT_UNCLOSED:
-        std::fprintf(stderr,
-                     "Element <%s>, das hier beginnt, wird bis zum Dateiende nicht geschlossen;"
-                     " der Rest blieb unveraendert\n",
-                     element);
-        break;
-    case QUIB_SPOT_MARKUP_UNCLOSED:
-        if (c.html) {
-            std::fprintf(stderr,
-                         "%s, der/das hier beginnt, wird bis zum Dateiende nicht geschlossen;"
-                         " der Rest blieb unveraendert\n",
-                         markup_kind(spot->element));
-        } else {
-            std::fputs("spitze Klammer, die hier ein Tag beginnt, wird bis zum Dateiende nicht"
-                       " geschlossen; der Rest wurde nicht umgewandelt (fuer Webseiten --html"
-                       " verwenden)\n",
-                       stderr);
-        }
-        break;
-    case QUIB_SPOT_QUOTE_IN_CODE:
-        std::fprintf(stderr,
-                     "Anfuehrungszeichen in <%s> umgewandelt; fuer Webseiten --html verwenden\n",
-                     element);
-        break;
-    case QUIB_SPOT_UTF8_PAGE_BYTE_MARKS:
-        std::fputs("Seite ist als UTF-8 deklariert, erhaelt aber Anfuehrungszeichen als"
-                   " einzelne Bytes; --utf8 oder --html verwenden\n",
-                   stderr);
-        break;
-    }
-}
-
 } // namespace
 
-int run_file(const char* program_name, const char* source, const char* target,
-             const run_options& options)
+int run_two_files(const char* program_name, int argc, char** argv)
 {
-    const int in_fd = ::open(source, O_RDONLY | O_CLOEXEC);
+    const char* source = argv[1];
+    const char* target = argv[2];
+    run_options options;
+    // -z counts anywhere, the file names included; the other options only
+    // after them. Any other argument is ignored, unless it names a file:
+    // that is what a glob such as *.html gives, and its files would be
+    // silently left out or overwritten.
+    unsigned long ignored = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-z") == 0) {
+            options.break_tags = true;
+        } else if (i > 2 && !take_option(argv[i], options)) {
+            struct stat s {};
+            if (::lstat(argv[i], &s) == 0) {
+                std::fprintf(stderr,
+                             "%s: weiteres Argument '%s' ist eine vorhandene Datei; quib wandelt"
+                             " nur <Quelldatei> in <Zieldatei> um, fuer mehrere Dateien:"
+                             " %s --in-place DATEI...\n",
+                             program_name, argv[i], program_name);
+                return EXIT_FILE_ERROR;
+            }
+            ++ignored;
+        }
+    }
+    if (options.check) {
+        run_options o;
+        for (int i = 3; i < argc; ++i) {
+            if (std::strcmp(argv[i], "-z") != 0 && !take_option(argv[i], o)) {
+                std::fprintf(stderr, "%s: Argument '%s' ignoriert\n", program_name, argv[i]);
+            }
+        }
+    }
+
+    const int in_fd = is_dash(source) ? 0 : ::open(source, O_RDONLY | O_CLOEXEC);
     if (in_fd < 0) {
-        report(program_name, "Quelldatei", source, "kann nicht geoeffnet werden", errno);
+        say(program_name, "Quelldatei", source, "kann nicht geoeffnet werden", errno);
         return EXIT_FILE_ERROR;
     }
+    const auto close_source = [in_fd] {
+        if (in_fd != 0) {
+            ::close(in_fd);
+        }
+    };
     struct stat source_stat {};
     if (::fstat(in_fd, &source_stat) != 0 || S_ISDIR(source_stat.st_mode)) {
-        int error = S_ISDIR(source_stat.st_mode) ? EISDIR : errno;
-        report(program_name, "Quelldatei", source, "kann nicht gelesen werden", error);
-        ::close(in_fd);
+        const int error = S_ISDIR(source_stat.st_mode) ? EISDIR : errno;
+        say(program_name, "Quelldatei", source, "kann nicht gelesen werden", error);
+        close_source();
         return EXIT_FILE_ERROR;
     }
-    if (is_same_regular_file(source_stat, target)) {
+    struct stat target_stat {};
+    const bool target_exists = is_dash(target) ? ::fstat(1, &target_stat) == 0
+                                               : ::stat(target, &target_stat) == 0;
+    const bool terminals = ::isatty(in_fd) && (is_dash(target) ? ::isatty(1) : false);
+    if (target_exists && same_file(source_stat, target_stat, terminals)) {
         std::fprintf(stderr,
                      "%s: Zieldatei '%s' ist dieselbe Datei wie die Quelldatei '%s';"
                      " nichts geschrieben\n",
                      program_name, target, source);
-        ::close(in_fd);
-        return EXIT_FILE_ERROR;
-    }
-    const int out_fd = ::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out_fd < 0) {
-        report(program_name, "Zieldatei", target, "kann nicht angelegt werden", errno);
-        ::close(in_fd);
+        close_source();
         return EXIT_FILE_ERROR;
     }
 
-    spot_context context{source, options.html};
-    quib_options q = QUIB_OPTIONS_INIT;
-    q.break_tags = options.break_tags ? 1 : 0;
-    q.style = options.style;
-    q.form = options.form;
-    q.html = options.html ? 1 : 0;
-    unsigned long spots = 0;
-    struct counting {
-        spot_context* context;
-        unsigned long* spots;
-    } counter{&context, &spots};
-    if (options.check) {
-        q.check = [](void* c, const quib_spot* spot) {
-            auto* k = static_cast<counting*>(c);
-            ++*k->spots;
-            print_spot(k->context, spot);
-        };
-        q.check_context = &counter;
+    // malloc, not new: with no memory left, new may end the process.
+    const std::unique_ptr<unsigned char, void (*)(void*)> head(
+        static_cast<unsigned char*>(std::malloc(FIRST_BLOCK)), std::free);
+    ssize_t head_len = -1;
+    if (head) {
+        do {
+            head_len = ::read(in_fd, head.get(), FIRST_BLOCK);
+        } while (head_len < 0 && errno == EINTR);
+    } else {
+        errno = ENOMEM;
     }
-    const int rc = quib_convert_fd(in_fd, out_fd, &q);
+    if (head_len < 0) {
+        say(program_name, "Quelldatei", source, "kann nicht gelesen werden", errno);
+        close_source();
+        return EXIT_FILE_ERROR;
+    }
+
+    const int out_fd =
+        is_dash(target) ? 1 : ::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out_fd < 0) {
+        say(program_name, "Zieldatei", target, "kann nicht angelegt werden", errno);
+        close_source();
+        return EXIT_FILE_ERROR;
+    }
+
+    spot_printer printer{source, options.html};
+    quib_options q = library_options(options);
+    if (options.check) {
+        q.check = print_spot;
+        q.check_context = &printer;
+    }
+    const int rc = quib_convert_fd_after(head.get(), static_cast<std::size_t>(head_len), in_fd,
+                                         out_fd, &q);
     const int error = errno;
+    close_source();
 
     int status = EXIT_CONVERTED;
-    ::close(in_fd);
     int write_error = rc == QUIB_ERROR_WRITE ? error : 0;
     if (rc == QUIB_ERROR_READ) {
-        report(program_name, "Quelldatei", source,
-               "konnte nicht ganz gelesen werden, das Ziel ist unvollstaendig", error);
+        say(program_name, "Quelldatei", source,
+            "konnte nicht ganz gelesen werden, das Ziel ist unvollstaendig", error);
         status = EXIT_FILE_ERROR;
-    } else if (rc == QUIB_ERROR_MEMORY || rc == QUIB_ERROR_IMPLEMENTATION ||
-               rc == QUIB_ERROR_ARGUMENT) {
-        report(program_name, "Quelldatei", source, "kann nicht umgewandelt werden", error);
+    } else if (rc != QUIB_OK && rc != QUIB_ERROR_WRITE) {
+        say(program_name, "Quelldatei", source, "kann nicht umgewandelt werden", error);
         status = EXIT_FILE_ERROR;
     }
-    if (::close(out_fd) != 0 && write_error == 0) {
+    if (out_fd != 1 && ::close(out_fd) != 0 && write_error == 0) {
         write_error = errno;
     }
     if (write_error != 0) {
-        report(program_name, "Zieldatei", target, "konnte nicht geschrieben werden", write_error);
+        say(program_name, "Zieldatei", target, "konnte nicht geschrieben werden", write_error);
         status = EXIT_FILE_ERROR;
     }
-    if (status == EXIT_CONVERTED && spots > 0) {
+    if (status == EXIT_CONVERTED && printer.spots + (options.check ? ignored : 0) > 0) {
         status = EXIT_CHECK_FOUND;
     }
     return status;

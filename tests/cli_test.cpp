@@ -1,6 +1,9 @@
-// The built executable, run as a user runs it: arguments, files, exit status.
+// The built program, run as a user runs it: the cases of tests/data/
+// cli.cases, and what needs control of the process itself (other users,
+// closed descriptors, signals, memory limits).
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,12 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_data.h"
 
 namespace fs = std::filesystem;
 
@@ -23,6 +31,18 @@ struct run_result {
     int status = -1;
     std::string out;
     std::string err;
+};
+
+struct run_setup {
+    std::string program_name = QUIB_EXE; // argv[0]
+    std::string stdin_data;
+    std::string stdin_file;              // empty: a pipe with stdin_data
+    std::string stdout_file;             // empty: a pipe
+    bool stdout_append = false;
+    uid_t as_user = 0;                   // not 0: run as this user (the test must be root)
+    std::string exe = QUIB_EXE;
+    rlim_t address_space = RLIM_INFINITY;
+    std::function<void()> in_child;      // last thing before exec
 };
 
 std::string read_fd(int fd)
@@ -36,53 +56,76 @@ std::string read_fd(int fd)
     return s;
 }
 
-// Runs the executable with argv[0] = program_name in directory dir; stdin is
-// stdin_data through a pipe. stderr goes to a file so that a large stdout
-// cannot block the child.
-// as_user, if not 0, is the user the program runs as (the test must be root);
-// exe is the program file.
-run_result run(const std::vector<std::string>& args, const fs::path& dir,
-               const std::string& program_name = QUIB_EXE, const std::string& stdin_data = "",
-               uid_t as_user = 0, const std::string& exe = QUIB_EXE,
-               rlim_t address_space = RLIM_INFINITY)
+std::string slurp(const fs::path& p)
+{
+    std::string s;
+    const int fd = ::open(p.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        s = read_fd(fd);
+        ::close(fd);
+    }
+    return s;
+}
+
+void spit(const fs::path& p, const std::string& data)
+{
+    std::FILE* f = std::fopen(p.c_str(), "wb");
+    if (f != nullptr) {
+        std::fwrite(data.data(), 1, data.size(), f);
+        std::fclose(f);
+    }
+}
+
+// Runs the program with args in dir. stderr goes to a file so that a large
+// stdout cannot block the child.
+run_result run(const std::vector<std::string>& args, const fs::path& dir, const run_setup& s = {})
 {
     int out_pipe[2];
     int in_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(in_pipe) != 0) {
         std::abort();
     }
-    fs::path err_path = dir / ".stderr";
-    pid_t pid = ::fork();
+    const fs::path err_path = dir / ".stderr";
+    const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(in_pipe[0], 0);
-        ::dup2(out_pipe[1], 1);
-        int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(s.stdin_file.empty() ? in_pipe[0] : ::open((dir / s.stdin_file).c_str(), O_RDONLY), 0);
+        if (s.stdout_file.empty()) {
+            ::dup2(out_pipe[1], 1);
+        } else {
+            const int fd = ::open((dir / s.stdout_file).c_str(),
+                                  O_WRONLY | O_CREAT | (s.stdout_append ? O_APPEND : O_TRUNC), 0644);
+            ::dup2(fd, 1);
+        }
+        const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(err_fd, 2);
         ::close(in_pipe[1]);
         ::close(out_pipe[0]);
-        if (as_user != 0 && (::setgid(as_user) != 0 || ::setuid(as_user) != 0)) {
+        if (s.as_user != 0 && (::setgid(s.as_user) != 0 || ::setuid(s.as_user) != 0)) {
             ::_exit(125);
         }
         if (::chdir(dir.c_str()) != 0) {
             ::_exit(126);
         }
-        const rlimit limit{address_space, address_space};
-        if (address_space != RLIM_INFINITY && ::setrlimit(RLIMIT_AS, &limit) != 0) {
+        const rlimit limit{s.address_space, s.address_space};
+        if (s.address_space != RLIM_INFINITY && ::setrlimit(RLIMIT_AS, &limit) != 0) {
             ::_exit(124);
         }
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program_name.c_str()));
+        argv.push_back(const_cast<char*>(s.program_name.c_str()));
         for (const std::string& a : args) {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
+        if (s.in_child) {
+            s.in_child();
+        }
+        ::execv(s.exe.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(in_pipe[0]);
     ::close(out_pipe[1]);
-    if (!stdin_data.empty()) {
-        (void)!::write(in_pipe[1], stdin_data.data(), stdin_data.size());
+    if (!s.stdin_data.empty()) {
+        (void)!::write(in_pipe[1], s.stdin_data.data(), s.stdin_data.size());
     }
     ::close(in_pipe[1]);
     run_result r;
@@ -91,22 +134,9 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir,
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    std::ifstream err(err_path, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(err), {});
+    r.err = slurp(err_path);
     fs::remove(err_path);
     return r;
-}
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
-
-void spit(const fs::path& p, const std::string& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f << data;
 }
 
 std::vector<std::string> names_in(const fs::path& dir)
@@ -119,322 +149,432 @@ std::vector<std::string> names_in(const fs::path& dir)
     return names;
 }
 
+fs::path new_folder()
+{
+    char tmpl[] = "/tmp/quib-cli-XXXXXX";
+    return ::mkdtemp(tmpl);
+}
+
+// ---- The cases of tests/data/cli.cases ----
+
+struct file_spec {
+    std::string name;
+    int mode = -1; // -1: not given
+    std::string content;
+};
+
+struct cli_case {
+    std::string name;
+    int line = 0;
+    run_setup setup;
+    std::vector<std::string> args;
+    std::vector<file_spec> files;
+    std::vector<std::pair<std::string, int>> folders;
+    std::vector<std::pair<std::string, std::string>> symlinks;
+    std::vector<std::pair<std::string, std::string>> hardlinks;
+    int status = 0;
+    bool stdout_given = false;
+    std::string stdout_data;
+    std::vector<std::string> stdout_has;
+    bool stderr_given = false;
+    std::string stderr_data;
+    std::vector<std::string> stderr_has;
+    std::vector<file_spec> after;
+    std::vector<std::string> absent;
+    bool only_given = false;
+    std::vector<std::string> only;
+};
+
+void PrintTo(const cli_case& c, std::ostream* os)
+{
+    *os << "cli.cases:" << c.line << " " << c.name;
+}
+
+std::string decode(const std::string& text)
+{
+    std::string r;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, 3, "[[x") == 0 && i + 7 <= text.size() && text.compare(i + 5, 2, "]]") == 0) {
+            r += static_cast<char>(std::stoi(text.substr(i + 3, 2), nullptr, 16));
+            i += 7;
+        } else {
+            r += text[i++];
+        }
+    }
+    return r;
+}
+
+// "<name> [<mode>] = <content>"
+file_spec file_of(const std::string& rest)
+{
+    file_spec f;
+    const std::size_t eq = rest.find(" = ");
+    std::istringstream head(rest.substr(0, eq));
+    head >> f.name;
+    std::string mode;
+    if (head >> mode) {
+        f.mode = std::stoi(mode, nullptr, 8);
+    }
+    f.content = eq == std::string::npos ? "" : decode(rest.substr(eq + 3));
+    return f;
+}
+
+std::vector<cli_case> read_cli_cases()
+{
+    const std::string path = test_data("cli.cases");
+    std::ifstream in(path, std::ios::binary);
+    std::vector<cli_case> cases;
+    cli_case c;
+    bool inside = false;
+    std::string line;
+    int number = 0;
+    const auto fail = [&](const std::string& what) {
+        ADD_FAILURE() << path << ":" << number << ": " << what;
+    };
+    while (std::getline(in, line)) {
+        ++number;
+        if (!inside) {
+            if (line.empty() || line[0] == '#') {
+                continue;
+            }
+            if (line.rfind("case: ", 0) != 0) {
+                fail("expected 'case: '");
+                continue;
+            }
+            c = cli_case{};
+            c.name = line.substr(6);
+            c.line = number;
+            inside = true;
+            continue;
+        }
+        const auto value = [&line](std::size_t n) { return line.substr(n); };
+        if (line == "end") {
+            cases.push_back(c);
+            inside = false;
+        } else if (line.rfind("program: ", 0) == 0) {
+            c.setup.program_name = value(9);
+        } else if (line.rfind("args:", 0) == 0) {
+            std::istringstream words(value(5));
+            for (std::string w; words >> w;) {
+                std::string arg = decode(w);
+                c.args.push_back(arg);
+            }
+        } else if (line.rfind("file: ", 0) == 0) {
+            c.files.push_back(file_of(value(6)));
+        } else if (line.rfind("folder: ", 0) == 0) {
+            std::istringstream words(value(8));
+            std::string name;
+            std::string mode;
+            words >> name;
+            c.folders.emplace_back(name, words >> mode ? std::stoi(mode, nullptr, 8) : -1);
+        } else if (line.rfind("symlink: ", 0) == 0) {
+            const std::size_t arrow = line.find(" -> ");
+            c.symlinks.emplace_back(line.substr(9, arrow - 9), line.substr(arrow + 4));
+        } else if (line.rfind("hardlink: ", 0) == 0) {
+            const std::size_t eq = line.find(" = ");
+            c.hardlinks.emplace_back(line.substr(10, eq - 10), line.substr(eq + 3));
+        } else if (line.rfind("stdin = ", 0) == 0) {
+            c.setup.stdin_data = decode(value(8));
+        } else if (line.rfind("stdin-file: ", 0) == 0) {
+            c.setup.stdin_file = value(12);
+        } else if (line.rfind("stdout-file: ", 0) == 0) {
+            c.setup.stdout_file = value(13);
+        } else if (line.rfind("stdout-append: ", 0) == 0) {
+            c.setup.stdout_file = value(15);
+            c.setup.stdout_append = true;
+        } else if (line.rfind("status: ", 0) == 0) {
+            c.status = std::stoi(value(8));
+        } else if (line.rfind("stdout = ", 0) == 0) {
+            c.stdout_given = true;
+            c.stdout_data = decode(value(9));
+        } else if (line == "stdout:") {
+            c.stdout_given = true;
+            while (std::getline(in, line) && line != ".") {
+                ++number;
+                c.stdout_data += decode(line) + "\n";
+            }
+            ++number;
+        } else if (line.rfind("stdout has: ", 0) == 0) {
+            c.stdout_has.push_back(decode(value(12)));
+        } else if (line.rfind("stderr = ", 0) == 0) {
+            c.stderr_given = true;
+            c.stderr_data = decode(value(9));
+        } else if (line.rfind("stderr has: ", 0) == 0) {
+            c.stderr_has.push_back(decode(value(12)));
+        } else if (line.rfind("after: ", 0) == 0) {
+            c.after.push_back(file_of(value(7)));
+        } else if (line.rfind("absent: ", 0) == 0) {
+            c.absent.push_back(value(8));
+        } else if (line.rfind("only:", 0) == 0) {
+            c.only_given = true;
+            std::istringstream words(value(5));
+            for (std::string w; words >> w;) {
+                c.only.push_back(w);
+            }
+            std::sort(c.only.begin(), c.only.end());
+        } else {
+            fail("unknown line: " + line);
+        }
+    }
+    return cases;
+}
+
+const std::vector<cli_case>& cli_cases()
+{
+    static const std::vector<cli_case> cases = read_cli_cases();
+    return cases;
+}
+
+std::string with_program(std::string text, const std::string& program)
+{
+    for (std::size_t at; (at = text.find("[[PROGRAM]]")) != std::string::npos;) {
+        text.replace(at, 11, program);
+    }
+    return text;
+}
+
+class cli_case_test : public testing::TestWithParam<cli_case> {};
+
+TEST_P(cli_case_test, runs_as_the_case_says)
+{
+    const cli_case& c = GetParam();
+    const fs::path dir = new_folder();
+    for (const auto& [name, mode] : c.folders) {
+        fs::create_directories(dir / name);
+        if (mode >= 0) {
+            ::chmod((dir / name).c_str(), static_cast<mode_t>(mode));
+        }
+    }
+    for (const file_spec& f : c.files) {
+        spit(dir / f.name, f.content);
+        if (f.mode >= 0) {
+            ::chmod((dir / f.name).c_str(), static_cast<mode_t>(f.mode));
+        }
+    }
+    for (const auto& [name, target] : c.symlinks) {
+        fs::create_symlink(target, dir / name);
+    }
+    for (const auto& [name, existing] : c.hardlinks) {
+        fs::create_hard_link(dir / existing, dir / name);
+    }
+    const run_result r = run(c.args, dir, c.setup);
+    const std::string& program = c.setup.program_name;
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.stdout_given) {
+        EXPECT_EQ(r.out, with_program(c.stdout_data, program));
+    }
+    for (const std::string& part : c.stdout_has) {
+        EXPECT_NE(r.out.find(with_program(part, program)), std::string::npos) << r.out;
+    }
+    if (c.stderr_given || c.stderr_has.empty()) {
+        EXPECT_EQ(r.err, with_program(c.stderr_data, program));
+    }
+    for (const std::string& part : c.stderr_has) {
+        EXPECT_NE(r.err.find(with_program(part, program)), std::string::npos) << r.err;
+    }
+    for (char ch : r.err) {
+        ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << "messages are plain ASCII: " << r.err;
+    }
+    for (const file_spec& f : c.after) {
+        EXPECT_EQ(slurp(dir / f.name), f.content) << f.name;
+        if (f.mode >= 0) {
+            struct stat s {};
+            ::stat((dir / f.name).c_str(), &s);
+            EXPECT_EQ(s.st_mode & 07777, static_cast<mode_t>(f.mode)) << f.name;
+        }
+    }
+    for (const std::string& name : c.absent) {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / name))) << name;
+    }
+    if (c.only_given) {
+        std::vector<std::string> left = names_in(dir);
+        left.erase(std::remove(left.begin(), left.end(), std::string(".stderr")), left.end());
+        EXPECT_EQ(left, c.only);
+    }
+    for (const auto& [name, mode] : c.folders) {
+        ::chmod((dir / name).c_str(), 0755);
+    }
+    fs::remove_all(dir);
+}
+
+std::string case_name(const testing::TestParamInfo<cli_case>& info)
+{
+    return "line_" + std::to_string(info.param.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(data, cli_case_test, testing::ValuesIn(cli_cases()), case_name);
+
+// ---- What needs control of the process ----
+
 class cli_test : public testing::Test {
 protected:
     fs::path dir;
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/quib-cli-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-    }
+    void SetUp() override { dir = new_folder(); }
     void TearDown() override { fs::remove_all(dir); }
 };
 
-const std::string help_screen(const std::string& name)
+// Root reads and writes every file, so as root the program runs as nobody,
+// from a copy in the test's folder, which nobody may enter.
+uid_t unprivileged_user()
 {
-    return "\n"
-           " ************************\n"
-           " ***       Quib       ***\n"
-           " ***  HTML und Text   ***\n"
-           " ************************\n"
-           "\n"
-           " Version 3.3, 15.01.2009\n"
-           "\n"
-           " Ersetzt in Text- und HTML-Dateien einfache durch typographische\n"
-           " Anf\x81hrungszeichen. Damit diese richtig dargestellt werden,\n"
-           " mu\xE1 im HTML-Dateikopf folgende Zeile vorkommen:\n"
-           "\n"
-           " <meta http-equiv=\"content-type\" content=\"text/html; charset=ISO-8859-1\">\n"
-           "\n"
-           " Syntax: " +
-           name +
-           " <Quelldatei> <Zieldatei> [<Optionen>]\n"
-           "\n"
-           " Optionen:\n"
-           "  -z\tZwischen schlie\xE1"
-           "ende und \x94"
-           "ffnende spitze Klammern (><)\n"
-           "  \twird ein Zeilenumbruch eingef\x81gt.\n";
+    return ::geteuid() == 0 ? 65534 : 0;
 }
 
-TEST_F(cli_test, help_screen_is_exact_and_touches_no_file)
+run_setup as_nobody(const fs::path& dir)
 {
-    struct help_case {
-        std::vector<std::string> args;
-        std::string program_name;
-    };
-    const help_case cases[] = {
-        {{}, QUIB_EXE},
-        {{"only-source.html"}, QUIB_EXE},
-        {{}, "quib"},
-        {{"-z"}, "./some dir/quib.exe"},
-    };
-    spit(dir / "only-source.html", "\"x\"");
-    for (const help_case& c : cases) {
-        run_result r = run(c.args, dir, c.program_name);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, help_screen(c.program_name));
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(names_in(dir), std::vector<std::string>{"only-source.html"});
-        EXPECT_EQ(slurp(dir / "only-source.html"), "\"x\"");
-    }
-    for (char c : help_screen("q")) {
-        // The banner's lines are 25 characters wide, the help has no CR.
-        ASSERT_NE(c, '\r');
-    }
-}
-
-TEST_F(cli_test, option_z_in_every_position)
-{
-    const std::string input = "<p><b>\"x\"</b>";
-    const std::string with_z = "<p>\n<b>\x84x\x93</b>";
-    struct z_case {
-        std::vector<std::string> args;
-        const char* target;
-        bool z_on;
-    };
-    const z_case cases[] = {
-        {{"in.html", "out.html"}, "out.html", false},
-        {{"in.html", "out.html", "-z"}, "out.html", true},
-        {{"in.html", "out.html", "x", "-z"}, "out.html", true},
-        {{"in.html", "out.html", "-z", "x"}, "out.html", true},
-        {{"in.html", "out.html", "-Z"}, "out.html", false},
-        {{"in.html", "out.html", "z"}, "out.html", false},
-        {{"in.html", "out.html", "--z"}, "out.html", false},
-        {{"in.html", "out.html", "-z "}, "out.html", false},
-        {{"in.html", "-z"}, "-z", true},
-        {{"in.html", "-z", "-z"}, "-z", true},
-    };
-    for (const z_case& c : cases) {
-        spit(dir / "in.html", input);
-        run_result r = run(c.args, dir);
-        EXPECT_EQ(r.status, 0) << c.args.back();
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(slurp(dir / c.target), c.z_on ? with_z : "<p><b>\x84x\x93</b>") << c.args.back();
-        fs::remove(dir / c.target);
-    }
-}
-
-TEST_F(cli_test, mark_options_after_the_file_names)
-{
-    const std::string input = "<a title=\"t\">\"x\"</a>";
-    struct marks_case {
-        std::vector<std::string> options;
-        std::string open;
-        std::string close;
-    };
-    const marks_case cases[] = {
-        {{}, "\x84", "\x93"},
-        {{"--utf8"}, "\xE2\x80\x9E", "\xE2\x80\x9C"},
-        {{"--entities"}, "&bdquo;", "&ldquo;"},
-        {{"--guillemets"}, "\xBB", "\xAB"},
-        {{"--swiss"}, "\xAB", "\xBB"},
-        {{"--guillemets", "--utf8"}, "\xC2\xBB", "\xC2\xAB"},
-        {{"--utf8", "--swiss"}, "\xC2\xAB", "\xC2\xBB"},
-        {{"--entities", "--guillemets"}, "&raquo;", "&laquo;"},
-        {{"--swiss", "--entities"}, "&laquo;", "&raquo;"},
-        {{"--utf8", "--entities"}, "&bdquo;", "&ldquo;"},
-        {{"--entities", "--utf8"}, "\xE2\x80\x9E", "\xE2\x80\x9C"},
-        {{"--swiss", "--guillemets"}, "\xBB", "\xAB"},
-        {{"--UTF8", "--utf-8", "-utf8", "--swiss=1", "x"}, "\x84", "\x93"},
-        {{"--utf8", "-z"}, "\xE2\x80\x9E", "\xE2\x80\x9C"},
-    };
-    spit(dir / "in", input);
-    for (const marks_case& c : cases) {
-        std::vector<std::string> args{"in", "out"};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        run_result r = run(args, dir);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(slurp(dir / "out"), "<a title=\"t\">" + c.open + "x" + c.close + "</a>")
-            << testing::PrintToString(c.options);
-    }
-}
-
-TEST_F(cli_test, mark_options_in_a_file_name_position_are_file_names)
-{
-    spit(dir / "--utf8", "\"x\"");
-    run_result r = run({"--utf8", "--swiss"}, dir);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(slurp(dir / "--swiss"), "\x84x\x93");
-}
-
-TEST_F(cli_test, check_reports_spots_with_status_3_and_the_same_target)
-{
-    const std::string input = "Ein 12\" Monitor.\r\nEr sagte \"ja\".\r\n";
-    spit(dir / "in.txt", input);
-    run_result plain = run({"in.txt", "plain.txt"}, dir, "quib");
-    run_result checked = run({"in.txt", "checked.txt", "--check"}, dir, "quib");
-    EXPECT_EQ(plain.status, 0);
-    EXPECT_EQ(plain.err, "");
-    EXPECT_EQ(checked.status, 3);
-    EXPECT_EQ(slurp(dir / "checked.txt"), slurp(dir / "plain.txt"));
-    EXPECT_EQ(checked.err,
-              "in.txt:1: Anfuehrungszeichen direkt nach einer Ziffer oeffnet eine Anfuehrung;"
-              " fuer ein Zollzeichen \\\" schreiben\n"
-              "in.txt:2: Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht"
-              " geschlossen\n");
-    for (char c : checked.err) {
-        ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "messages are plain ASCII";
-    }
-}
-
-TEST_F(cli_test, check_without_findings_and_with_errors)
-{
-    spit(dir / "good.txt", "Er sagte \"Hallo\".\n\n\"Zweiter\" Absatz.\n");
-    run_result r = run({"good.txt", "out.txt", "--check"}, dir, "quib");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-
-    spit(dir / "bad.txt", "12\"");
-    r = run({"bad.txt", "/dev/full", "--check"}, dir, "quib");
-    EXPECT_EQ(r.status, 2) << "an error outranks the findings";
-    r = run({"missing.txt", "out2.txt", "--check"}, dir, "quib");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_FALSE(fs::exists(dir / "out2.txt"));
-
-    r = run({"bad.txt", "--check"}, dir, "quib");
-    EXPECT_EQ(r.status, 0) << "--check as the target is a file name";
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(slurp(dir / "--check"), "12\x84");
-}
-
-TEST_F(cli_test, source_named_z_switches_the_option_on)
-{
-    spit(dir / "-z", "<a><b>");
-    run_result r = run({"-z", "out"}, dir);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(slurp(dir / "out"), "<a>\n<b>");
-}
-
-TEST_F(cli_test, existing_target_is_overwritten)
-{
-    spit(dir / "in", "\"kurz\"");
-    spit(dir / "out", std::string(10000, 'x'));
-    run_result r = run({"in", "out"}, dir);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(slurp(dir / "out"), "\x84kurz\x93");
-}
-
-TEST_F(cli_test, unreadable_source_is_reported_and_target_not_created)
-{
-    fs::create_directory(dir / "folder");
-    struct source_case {
-        const char* source;
-        const char* reason;
-    };
-    const source_case cases[] = {
-        {"missing.html", "No such file or directory"},
-        {"folder", "Is a directory"},
-    };
-    for (const source_case& c : cases) {
-        run_result r = run({c.source, "out.html"}, dir, "quib");
-        EXPECT_EQ(r.status, 2) << c.source;
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind("quib: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(c.source), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(dir / "out.html"));
-    }
+    fs::permissions(dir, fs::perms::all);
+    fs::copy_file(QUIB_EXE, dir / "quib-copy", fs::copy_options::overwrite_existing);
+    fs::permissions(dir / "quib-copy", fs::perms::all);
+    run_setup s;
+    s.program_name = "quib";
+    s.as_user = unprivileged_user();
+    s.exe = (dir / "quib-copy").string();
+    return s;
 }
 
 TEST_F(cli_test, source_without_permission_is_reported)
 {
-    // Root reads every file, so as root the program runs as nobody.
-    const uid_t nobody = 65534;
-    const uid_t as_user = ::geteuid() == 0 ? nobody : 0;
-    fs::permissions(dir, fs::perms::all);
-    // A copy in the test's own folder, which nobody may enter, unlike perhaps
-    // the build folder.
-    fs::copy_file(QUIB_EXE, dir / "quib-copy");
-    fs::permissions(dir / "quib-copy", fs::perms::all);
+    const run_setup s = as_nobody(dir);
     spit(dir / "secret", "x");
     fs::permissions(dir / "secret", fs::perms::none);
-    run_result r = run({"secret", "out"}, dir, "quib", "", as_user, (dir / "quib-copy").string());
+    const run_result r = run({"secret", "out"}, dir, s);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Permission denied"), std::string::npos);
+    EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
-TEST_F(cli_test, target_that_cannot_be_created_is_reported)
+TEST_F(cli_test, in_place_in_a_folder_without_write_permission_leaves_the_files)
 {
-    spit(dir / "in", "\"x\"");
-    fs::create_directory(dir / "folder");
-    for (const char* target : {"no/such/dir/out", "folder"}) {
-        run_result r = run({"in", target}, dir, "quib");
-        EXPECT_EQ(r.status, 2) << target;
-        EXPECT_EQ(r.err.rfind("quib: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(target), std::string::npos) << r.err;
-        EXPECT_EQ(slurp(dir / "in"), "\"x\"");
+    const run_setup s = as_nobody(dir);
+    fs::create_directory(dir / "ro");
+    spit(dir / "ro" / "a.html", "\"a\"");
+    fs::permissions(dir / "ro" / "a.html", fs::perms::all);
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    spit(dir / "b.html", "\"b\"");
+    fs::permissions(dir / "b.html", fs::perms::all);
+    const run_result r = run({"--in-place", "ro/a.html", "b.html"}, dir, s);
+    fs::permissions(dir / "ro", fs::perms::all);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("'ro/a.html'"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line per failure: " << r.err;
+    EXPECT_EQ(slurp(dir / "ro" / "a.html"), "\"a\"");
+    EXPECT_EQ(names_in(dir / "ro"), std::vector<std::string>{"a.html"});
+    EXPECT_EQ(slurp(dir / "b.html"), "\x84" "b\x93");
+}
+
+// With 1 and 2 closed, the files opened first would take those numbers and
+// the report or a message would land in the target.
+TEST_F(cli_test, closed_standard_descriptors_are_not_taken_by_the_files)
+{
+    spit(dir / "in", "12\"x");
+    for (const auto& args : {std::vector<std::string>{"in", "out", "--check"},
+                             std::vector<std::string>{"missing", "out2"}}) {
+        run_setup s;
+        s.in_child = [] {
+            ::close(1);
+            ::close(2);
+        };
+        const run_result r = run(args, dir, s);
+        if (args[0] == "in") {
+            EXPECT_EQ(r.status, 3);
+            EXPECT_EQ(slurp(dir / "out"), "12\x84x");
+        } else {
+            EXPECT_EQ(r.status, 2);
+            EXPECT_FALSE(fs::exists(dir / "out2"));
+        }
     }
 }
 
-TEST_F(cli_test, target_that_is_the_source_is_refused)
+// A batch killed at any moment leaves each original as it was or fully
+// converted, and no new file behind.
+TEST_F(cli_test, an_interrupted_batch_leaves_each_file_whole)
 {
-    const std::string original = "Er sagte \"Hallo\".\n";
-    spit(dir / "in.html", original);
-    fs::create_symlink("in.html", dir / "link.html");
-    fs::create_hard_link(dir / "in.html", dir / "hard.html");
-    fs::create_directory(dir / "sub");
-    struct same_case {
-        const char* source;
-        const char* target;
-    };
-    const same_case cases[] = {
-        {"in.html", "in.html"},   {"in.html", "./in.html"},  {"in.html", "sub/../in.html"},
-        {"in.html", "link.html"}, {"link.html", "in.html"},  {"in.html", "hard.html"},
-        {"hard.html", "in.html"}, {"in.html", "-z"},
-    };
-    fs::create_symlink("in.html", dir / "-z");
-    for (const same_case& c : cases) {
-        run_result r = run({c.source, c.target}, dir, "quib");
-        EXPECT_EQ(r.status, 2) << c.source << " " << c.target;
-        EXPECT_EQ(r.err.rfind("quib: ", 0), 0u) << r.err;
-        EXPECT_EQ(slurp(dir / "in.html"), original) << c.source << " " << c.target;
+    std::string page;
+    while (page.size() < 3000000) {
+        page += "<p>Er sagte \"Hallo\" und ging.</p>\n";
     }
+    std::string converted = page;
+    bool open = false;
+    for (char& c : converted) {
+        if (c == '"') {
+            c = open ? '\x93' : '\x84';
+            open = !open;
+        }
+    }
+    std::vector<std::string> args{"--in-place"};
+    for (int i = 0; i < 40; ++i) {
+        std::string name = std::to_string(i); // "f" + to_string(i) trips GCC 12's -Wrestrict
+        name.insert(name.begin(), 'f');
+        name += ".html";
+        spit(dir / name, page);
+        args.push_back(name);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) {
+            ::_exit(126);
+        }
+        std::vector<char*> argv{const_cast<char*>(QUIB_EXE)};
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(QUIB_EXE, argv.data());
+        ::_exit(127);
+    }
+    ::usleep(150000);
+    ::kill(pid, SIGTERM);
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    int done = 0;
+    for (const std::string& name : names_in(dir)) {
+        ASSERT_EQ(name.find(".quib-"), std::string::npos) << "a new file left behind: " << name;
+        const std::string now = slurp(dir / name);
+        ASSERT_TRUE(now == page || now == converted) << name << " is neither";
+        done += now == converted ? 1 : 0;
+    }
+    EXPECT_LT(done, 40) << "the batch ended before the signal; the test proved nothing";
 }
 
-TEST_F(cli_test, pipes_and_terminals_by_name_are_not_refused)
+// The same block device as source and target would be overwritten while it
+// is read. Loop devices need root and a kernel that has them.
+TEST_F(cli_test, the_same_block_device_is_refused)
 {
-    run_result r = run({"/dev/stdin", "/dev/stdout"}, dir, QUIB_EXE, "<p><b>\"x\"");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "<p><b>\x84x\x93");
-}
-
-TEST_F(cli_test, write_error_is_reported)
-{
-    spit(dir / "in", std::string(300000, 'a') + "\"x\"");
-    run_result r = run({"in", "/dev/full"}, dir, "quib");
+    spit(dir / "disk", std::string(1 << 20, 'x') + "\"x\"");
+    const std::string attach = "losetup --find --show " + (dir / "disk").string() + " 2>/dev/null";
+    std::FILE* p = ::popen(attach.c_str(), "r");
+    char device[256] = {};
+    const bool attached = p != nullptr && std::fgets(device, sizeof device, p) != nullptr;
+    if (p != nullptr) {
+        ::pclose(p);
+    }
+    if (!attached) {
+        GTEST_SKIP() << "no loop device here";
+    }
+    std::string dev = device;
+    dev.erase(dev.find_last_not_of('\n') + 1);
+    const run_result r = run({dev, dev}, dir);
+    (void)!std::system(("losetup -d " + dev).c_str());
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("/dev/full"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
-
-    spit(dir / "small", "x");
-    r = run({"small", "/dev/full"}, dir, "quib");
-    EXPECT_EQ(r.status, 2) << "a write that fails only when the target is closed";
-}
-
-TEST_F(cli_test, read_error_is_reported)
-{
-    // Reading a process's memory at address 0 fails with an I/O error.
-    run_result r = run({"/proc/self/mem", "out"}, dir, "quib");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("/proc/self/mem"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("dieselbe Datei"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "disk"), std::string(1 << 20, 'x') + "\"x\"");
 }
 
 TEST_F(cli_test, a_million_open_brackets_are_copied_whole)
 {
     const std::string input(1000000, '<');
     spit(dir / "in", input);
-    run_result r = run({"in", "out", "-z"}, dir);
+    const run_result r = run({"in", "out", "-z"}, dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(slurp(dir / "out") == input);
 }
 
-// With too little memory for the reading and writing threads (their stacks,
-// then the rings, then the pass itself) quib converts on one thread or
-// reports the lack; it never writes anything but the whole conversion. The
-// sanitizers need more address space than any of these limits.
+// With too little memory for the threads (their stacks, then the rings, then
+// the pass itself) quib converts on one thread or reports the lack; it never
+// writes anything but the whole conversion. The sanitizers need more address
+// space than any of these limits.
 TEST_F(cli_test, little_memory_gives_the_same_output_or_an_error)
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -455,7 +595,9 @@ TEST_F(cli_test, little_memory_gives_the_same_output_or_an_error)
     int converted = 0;
     for (rlim_t mib = 4; mib <= 40; mib += 2) {
         fs::remove(dir / "out");
-        run_result r = run({"in", "out"}, dir, QUIB_EXE, "", 0, QUIB_EXE, mib << 20);
+        run_setup s;
+        s.address_space = mib << 20;
+        const run_result r = run({"in", "out"}, dir, s);
         ASSERT_LT(r.status, 128) << mib << " MiB: killed by a signal";
         if (r.status == 0) {
             ++converted;
@@ -470,12 +612,10 @@ TEST_F(cli_test, little_memory_gives_the_same_output_or_an_error)
 TEST_F(cli_test, bundled_example_converts)
 {
     const fs::path example = fs::path(QUIB_SOURCE_DIR) / "examples" / "beispiel.html";
-    run_result r = run({example.string(), "out.html", "-z"}, dir);
+    const run_result r = run({example.string(), "out.html", "-z"}, dir);
     EXPECT_EQ(r.status, 0);
-    std::string out = slurp(dir / "out.html");
-    EXPECT_NE(out.find('\x84'), std::string::npos);
-    EXPECT_NE(out.find('\x93'), std::string::npos);
-    EXPECT_EQ(out, slurp(fs::path(QUIB_SOURCE_DIR) / "examples" / "beispiel.z.expected"));
+    EXPECT_EQ(slurp(dir / "out.html"),
+              slurp(fs::path(QUIB_SOURCE_DIR) / "examples" / "beispiel.z.expected"));
 }
 
 } // namespace

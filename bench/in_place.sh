@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Times quib --in-place over a tree of pages against cp copying the same tree,
+# and against one quib process per page (find -exec), in alternating runs;
+# prints the medians and the ratios to cp.
+#
+#   bench/in_place.sh [build-dir] [pages] [runs]
+set -euo pipefail
+build=${1:-build-release}
+pages=${2:-5000}
+runs=${3:-5}
+quib=$(realpath "$build/quib")
+work=${QUIB_BENCH_DIR:-/tmp/quib-bench}/site-$pages
+[ -x "$quib" ] && [ -x "$build/bench/quib_make_site" ] || {
+  echo "build first: cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DQUIB_BENCHMARKS=ON && cmake --build $build" >&2
+  exit 2
+}
+mkdir -p "$work"
+[ -d "$work/original" ] || "$build/bench/quib_make_site" "$work/original" "$pages"
+echo "$(find "$work/original" -type f | wc -l) pages, $(du -sm "$work/original" | cut -f1) MiB"
+
+seconds() { local t0 t1; t0=$(date +%s.%N); "$@"; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+fresh() { rm -rf "$work/tree" "$work/copy"; cp -r "$work/original" "$work/tree"; cat $(find "$work/tree" -type f) > /dev/null; sync; }
+
+copy_tree() { cp -r "$work/tree" "$work/copy"; }
+in_place() { find "$work/tree" -name '*.html' -print0 | xargs -0 "$quib" --in-place; }
+per_file() { find "$work/tree" -name '*.html' -exec "$quib" {} {}.out \;; }
+
+cp_times="" quib_times="" each_times=""
+for i in $(seq "$runs"); do
+  fresh; cp_times+="$(seconds copy_tree) "
+  fresh; quib_times+="$(seconds in_place) "
+  fresh; each_times+="$(seconds per_file) "
+done
+med() { tr ' ' '\n' <<<"$1" | grep . | median; }
+c=$(med "$cp_times") q=$(med "$quib_times") e=$(med "$each_times")
+printf '%-34s %8s %8s\n' "" seconds "x cp -r"
+printf '%-34s %8.3f %8.2f\n' "cp -r (one process)" "$c" 1
+printf '%-34s %8.3f %8.2f\n' "quib --in-place (one process)" "$q" "$(echo "$q / $c" | bc -l)"
+printf '%-34s %8.3f %8.2f\n' "quib per page (find -exec)" "$e" "$(echo "$e / $c" | bc -l)"
+rm -rf "$work/tree" "$work/copy"

@@ -1,0 +1,372 @@
+// quib --in-place [options] FILE...: each file converted into a new file in
+// its folder, which replaces it only once the conversion is complete. The
+// files are converted on all processors at once.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli.h"
+
+namespace {
+
+// Files up to this size are converted in memory, which tells whether the
+// conversion changes anything; a file it would not change is left as it is.
+// Larger ones are converted block by block into the new file.
+constexpr off_t IN_MEMORY_MAX = off_t{16} << 20;
+constexpr unsigned MAX_WORKERS = 64;
+constexpr std::size_t TEMP_PATH_MAX = PATH_MAX + 32;
+
+// The new files being written, one slot per worker, for the signal handler:
+// a batch that is killed leaves every original as it was or converted, and
+// no new file behind.
+struct temp_slot {
+    std::atomic<bool> active{false};
+    char path[TEMP_PATH_MAX] = {};
+};
+temp_slot temp_slots[MAX_WORKERS];
+
+extern "C" void remove_temp_files(int sig)
+{
+    for (temp_slot& slot : temp_slots) {
+        if (slot.active.load()) {
+            ::unlink(slot.path);
+        }
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void catch_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = remove_temp_files;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        sigaddset(&action.sa_mask, sig);
+    }
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        ::sigaction(sig, &action, nullptr);
+    }
+}
+
+// A worker's part of the list: files [next, end), taken one by one.
+struct share {
+    std::atomic<std::size_t> next{0};
+    std::size_t end = 0;
+};
+
+struct batch {
+    const char* program_name;
+    run_options options;
+    std::vector<const char*> files;
+    share shares[MAX_WORKERS];
+    std::atomic<bool> failed{false};
+    std::atomic<bool> listed{false};
+    std::mutex output; // whole messages, a file's --check lines together
+};
+
+void say(batch& b, const std::string& text)
+{
+    if (text.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(b.output);
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+struct file_spots {
+    const char* file;
+    bool html;
+    std::string lines;
+};
+
+void collect_spot(void* context, const quib_spot* spot)
+{
+    auto& s = *static_cast<file_spots*>(context);
+    format_spot(s.lines, s.file, s.html, *spot);
+}
+
+bool read_all(int fd, std::string& data, off_t size_hint)
+{
+    data.resize(static_cast<std::size_t>(size_hint) + 1);
+    std::size_t have = 0;
+    for (;;) {
+        if (have == data.size()) {
+            data.resize(data.size() * 2);
+        }
+        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        have += static_cast<std::size_t>(n);
+    }
+    data.resize(have);
+    return true;
+}
+
+bool write_all(int fd, const char* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            if (w == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// The new file beside the original: hidden, so that a glob in the same
+// folder does not take it up while the batch runs.
+int create_temp(const std::string& real, temp_slot& slot)
+{
+    const std::size_t slash = real.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : real.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
+    const std::string name = folder + "." + base + ".quib-XXXXXX";
+    if (name.size() >= TEMP_PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(slot.path, name.c_str(), name.size() + 1);
+    slot.active.store(true);
+    const int fd = ::mkostemp(slot.path, O_CLOEXEC);
+    if (fd < 0) {
+        slot.active.store(false);
+    }
+    return fd;
+}
+
+// One file; false (with a message) where it failed and the original stays.
+bool convert_file(batch& b, const char* file, temp_slot& slot)
+{
+    const auto fail = [&](const char* what, int error) {
+        say(b, file_message(b.program_name, "Datei", file, what, error));
+        return false;
+    };
+    // A symbolic link stays a link: the file it points to is converted.
+    char resolved[PATH_MAX];
+    if (::realpath(file, resolved) == nullptr) {
+        return fail("kann nicht geoeffnet werden", errno);
+    }
+    const std::string real = resolved;
+    const int in_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in_fd < 0) {
+        return fail("kann nicht geoeffnet werden", errno);
+    }
+    struct stat s {};
+    if (::fstat(in_fd, &s) != 0) {
+        const int error = errno;
+        ::close(in_fd);
+        return fail("kann nicht gelesen werden", error);
+    }
+    if (!S_ISREG(s.st_mode)) {
+        ::close(in_fd);
+        return fail("ist keine gewoehnliche Datei, nicht umgewandelt",
+                    S_ISDIR(s.st_mode) ? EISDIR : EINVAL);
+    }
+    if (s.st_nlink > 1) {
+        // A new file would leave the other names with the old text.
+        ::close(in_fd);
+        say(b, std::string(b.program_name) + ": Datei '" + file + "' hat " +
+                   std::to_string(s.st_nlink) +
+                   " harte Links und wird nicht an Ort und Stelle umgewandelt\n");
+        return false;
+    }
+
+    file_spots spots{file, b.options.html, {}};
+    quib_options q = library_options(b.options);
+    if (b.options.check) {
+        q.check = collect_spot;
+        q.check_context = &spots;
+    }
+    std::string input;
+    void* output = nullptr;
+    std::size_t output_len = 0;
+    const bool in_memory = s.st_size <= IN_MEMORY_MAX;
+    if (in_memory) {
+        if (!read_all(in_fd, input, s.st_size)) {
+            const int error = errno;
+            ::close(in_fd);
+            return fail("kann nicht gelesen werden", error);
+        }
+        ::close(in_fd);
+        if (quib_convert_buffer(input.data(), input.size(), &output, &output_len, &q) != QUIB_OK) {
+            return fail("kann nicht umgewandelt werden", errno);
+        }
+        if (!spots.lines.empty()) {
+            b.listed.store(true);
+            say(b, spots.lines);
+        }
+        if (output_len == input.size() && std::memcmp(output, input.data(), output_len) == 0) {
+            quib_free(output);
+            return true; // nothing to change: the original stays as it is
+        }
+    }
+
+    const int temp_fd = create_temp(real, slot);
+    if (temp_fd < 0) {
+        const int error = errno;
+        quib_free(output);
+        if (!in_memory) {
+            ::close(in_fd);
+        }
+        return fail("kann nicht umgewandelt werden, keine neue Datei im Ordner", error);
+    }
+    const auto abandon = [&](const char* what, int error) {
+        ::close(temp_fd);
+        ::unlink(slot.path);
+        slot.active.store(false);
+        return fail(what, error);
+    };
+    // Owner and group where permitted (before the mode: a change of owner
+    // clears the set-user-ID bit), then the mode.
+    if (::fchown(temp_fd, s.st_uid, s.st_gid) != 0) {
+        [[maybe_unused]] const int group_only = ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid);
+    }
+    if (::fchmod(temp_fd, s.st_mode & 07777) != 0) {
+        quib_free(output);
+        if (!in_memory) {
+            ::close(in_fd);
+        }
+        return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
+    }
+    if (in_memory) {
+        const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len);
+        const int error = errno;
+        quib_free(output);
+        if (!written) {
+            return abandon("konnte nicht geschrieben werden", error);
+        }
+    } else {
+        const int rc = quib_convert_fd(in_fd, temp_fd, &q);
+        const int error = errno;
+        ::close(in_fd);
+        if (!spots.lines.empty()) {
+            b.listed.store(true);
+            say(b, spots.lines);
+        }
+        if (rc == QUIB_ERROR_READ) {
+            return abandon("kann nicht gelesen werden", error);
+        }
+        if (rc != QUIB_OK) {
+            return abandon("konnte nicht umgewandelt werden", error);
+        }
+    }
+    if (::close(temp_fd) != 0) {
+        const int error = errno;
+        ::unlink(slot.path);
+        slot.active.store(false);
+        return fail("konnte nicht geschrieben werden", error);
+    }
+    if (::rename(slot.path, real.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(slot.path);
+        slot.active.store(false);
+        return fail("kann nicht ersetzt werden", error);
+    }
+    slot.active.store(false);
+    return true;
+}
+
+// Each worker takes the files of its own share of the list, in order, then
+// helps with the others' rests: files named together mostly share a folder,
+// and two workers creating and renaming files in one folder wait for each
+// other in the kernel.
+void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
+{
+    for (std::size_t k = 0; k < workers; ++k) {
+        share& s = b.shares[(worker + k) % workers];
+        for (;;) {
+            const std::size_t i = s.next.fetch_add(1);
+            if (i >= s.end) {
+                break;
+            }
+            if (!convert_file(b, b.files[i], slot)) {
+                b.failed.store(true);
+            }
+        }
+    }
+}
+
+} // namespace
+
+int run_in_place(const char* program_name, int argc, char** argv)
+{
+    batch b;
+    b.program_name = program_name;
+    bool options_end = false;
+    for (int i = 2; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!options_end && std::strcmp(arg, "--") == 0) {
+            options_end = true;
+        } else if (!options_end && take_option(arg, b.options)) {
+        } else if (!options_end && arg[0] == '-') {
+            // A mistyped option must not be taken for a file name, nor "-"
+            // for standard input, which has no place to be written back.
+            std::fprintf(stderr,
+                         "%s: '%s' ist keine Option von --in-place (eine Datei dieses Namens:"
+                         " ./%s)\n",
+                         program_name, arg, arg);
+            return EXIT_FILE_ERROR;
+        } else {
+            b.files.push_back(arg);
+        }
+    }
+    if (b.files.empty()) {
+        std::fprintf(stderr, "%s: --in-place ohne Datei\n", program_name);
+        return EXIT_FILE_ERROR;
+    }
+    catch_signals();
+    const unsigned processors = std::thread::hardware_concurrency();
+    std::size_t workers = processors == 0 ? 1 : processors;
+    workers = std::min<std::size_t>({workers, b.files.size(), MAX_WORKERS});
+    for (std::size_t w = 0; w < workers; ++w) {
+        b.shares[w].next.store(b.files.size() * w / workers);
+        b.shares[w].end = b.files.size() * (w + 1) / workers;
+    }
+    std::vector<std::thread> pool;
+    for (std::size_t w = 1; w < workers; ++w) {
+        try {
+            pool.emplace_back(work, std::ref(b), w, workers, std::ref(temp_slots[w]));
+        } catch (const std::system_error&) {
+            break; // this thread goes through every share in the end
+        }
+    }
+    work(b, 0, workers, temp_slots[0]);
+    for (std::thread& t : pool) {
+        t.join();
+    }
+    if (b.failed.load()) {
+        return EXIT_FILE_ERROR;
+    }
+    return b.listed.load() ? EXIT_CHECK_FOUND : EXIT_CONVERTED;
+}

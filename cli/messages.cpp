@@ -1,0 +1,105 @@
+// The messages of the command line: file errors and --check spots, each one
+// whole line, in ASCII German (the console's code page is unknown).
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli.h"
+
+namespace {
+
+const char* markup_kind(const char* element)
+{
+    if (element == nullptr) {
+        return "Markup";
+    }
+    if (std::strcmp(element, "comment") == 0) {
+        return "Kommentar";
+    }
+    if (std::strcmp(element, "cdata") == 0) {
+        return "CDATA-Abschnitt";
+    }
+    if (std::strcmp(element, "instruction") == 0) {
+        return "Verarbeitungsanweisung";
+    }
+    if (std::strcmp(element, "declaration") == 0) {
+        return "Deklaration";
+    }
+    return "Tag";
+}
+
+void append(std::string& out, const char* format, const char* a = "", const char* b = "")
+{
+    char line[512];
+    std::snprintf(line, sizeof line, format, a, b);
+    out += line;
+}
+
+} // namespace
+
+std::string file_message(const char* program_name, const char* role, const char* file,
+                         const char* what, int error)
+{
+    std::string out;
+    out += program_name;
+    out += ": ";
+    out += role;
+    out += " '";
+    out += file;
+    out += "' ";
+    out += what;
+    out += ": ";
+    out += std::strerror(error);
+    out += '\n';
+    return out;
+}
+
+void format_spot(std::string& out, const char* source, bool html, const quib_spot& spot)
+{
+    const char* element = spot.element != nullptr ? spot.element : "";
+    out += source;
+    out += ':';
+    out += std::to_string(spot.line);
+    out += ": ";
+    switch (spot.kind) {
+    case QUIB_SPOT_QUOTE_AFTER_DIGIT:
+        out += "Anfuehrungszeichen direkt nach einer Ziffer oeffnet eine Anfuehrung;"
+               " fuer ein Zollzeichen \\\" schreiben\n";
+        break;
+    case QUIB_SPOT_PARAGRAPH_IN_QUOTE:
+        out += html ? "Anfuehrung, die hier beginnt, geht ueber eine Absatzgrenze"
+                      " (Leerzeile oder Blockelement)\n"
+                    : "Anfuehrung, die hier beginnt, geht ueber eine Absatzgrenze"
+                      " (Leerzeile oder </p>)\n";
+        break;
+    case QUIB_SPOT_QUOTE_CUT_OFF:
+        out += "Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht geschlossen\n";
+        break;
+    case QUIB_SPOT_ELEMENT_UNCLOSED:
+        append(out,
+               "Element <%s>, das hier beginnt, wird bis zum Dateiende nicht geschlossen;"
+               " der Rest blieb unveraendert\n",
+               element);
+        break;
+    case QUIB_SPOT_MARKUP_UNCLOSED:
+        if (html) {
+            append(out,
+                   "%s ab hier wird bis zum Dateiende nicht geschlossen;"
+                   " der Rest blieb unveraendert\n",
+                   markup_kind(spot.element));
+        } else {
+            out += "spitze Klammer, die hier ein Tag beginnt, wird bis zum Dateiende nicht"
+                   " geschlossen; der Rest wurde nicht umgewandelt (fuer Webseiten --html"
+                   " verwenden)\n";
+        }
+        break;
+    case QUIB_SPOT_QUOTE_IN_CODE:
+        append(out, "Anfuehrungszeichen in <%s> umgewandelt; fuer Webseiten --html verwenden\n",
+               element);
+        break;
+    case QUIB_SPOT_UTF8_PAGE_BYTE_MARKS:
+        out += "Seite ist als UTF-8 deklariert, erhaelt aber Anfuehrungszeichen als einzelne"
+               " Bytes; --utf8 oder --html verwenden\n";
+        break;
+    }
+}
