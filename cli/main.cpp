@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli.h"
@@ -65,6 +67,14 @@ int main(int argc, char** argv)
     if (argc < 3) {
         print_help(program_name);
         return EXIT_HELP;
+    }
+    if (quib_implementation() == nullptr) {
+        // Before any file is opened: a target would be truncated for nothing.
+        std::fprintf(stderr,
+                     "%s: QUIB_IMPLEMENTATION='%s' ist unbekannt oder auf diesem Prozessor nicht"
+                     " ausfuehrbar (bytes, portable, sse2, avx2, avx512)\n",
+                     program_name, std::getenv("QUIB_IMPLEMENTATION"));
+        return EXIT_FILE_ERROR;
     }
     if (std::strcmp(argv[1], "--in-place") == 0) {
         return run_in_place(program_name, argc, argv);

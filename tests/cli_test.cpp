@@ -42,6 +42,7 @@ struct run_setup {
     uid_t as_user = 0;                   // not 0: run as this user (the test must be root)
     std::string exe = QUIB_EXE;
     rlim_t address_space = RLIM_INFINITY;
+    std::vector<std::string> environment; // NAME=value, added to the test's own
     std::function<void()> in_child;      // last thing before exec
 };
 
@@ -116,6 +117,9 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir, const 
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
+        for (const std::string& e : s.environment) {
+            ::putenv(const_cast<char*>(e.c_str()));
+        }
         if (s.in_child) {
             s.in_child();
         }
@@ -275,6 +279,8 @@ std::vector<cli_case> read_cli_cases()
             c.hardlinks.emplace_back(line.substr(10, eq - 10), line.substr(eq + 3));
         } else if (line.rfind("stdin = ", 0) == 0) {
             c.setup.stdin_data = decode(value(8));
+        } else if (line.rfind("env: ", 0) == 0) {
+            c.setup.environment.push_back(value(5));
         } else if (line.rfind("stdin-file: ", 0) == 0) {
             c.setup.stdin_file = value(12);
         } else if (line.rfind("stdout-file: ", 0) == 0) {
