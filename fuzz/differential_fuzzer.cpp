@@ -1,9 +1,10 @@
 // Feeds one input through the public interface in memory and through every
 // implementation this processor runs (the byte path included, at a read
-// size taken from the input), and compares all with the reference model;
-// on a fraction of the inputs also through the reading and writing threads.
-// Any difference aborts with the input as a pasteable byte vector. The first
-// byte chooses -z, --html, the read size and the marks.
+// size taken from the input), and compares all with the reference model of
+// the default conversion or of --html; on a fraction of the inputs also
+// through the reading and writing threads. Any difference aborts with the
+// input as a pasteable byte vector. The first byte chooses -z (bit 0), the
+// read size (bits 1-3), --html (bit 4) and the marks (bits 5-7).
 
 #include <quib/quib.h>
 
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "convert_helper.h"
+#include "html_reference.h"
 #include "reference_scanner.h"
 
 namespace {
@@ -41,18 +43,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    static constexpr std::size_t READ_SIZES[] = {1, 3, 20, 63, 64, 65, 100, 128, 4096,
-                                                 IN_BLOCK_SIZE};
+    static constexpr std::size_t READ_SIZES[8] = {1, 3, 20, 64, 65, 128, 4096, IN_BLOCK_SIZE};
     static const std::vector<mark_choice> choices = every_mark_choice();
     static const std::vector<implementation> implementations = every_scanner();
     convert_setup s;
     s.break_tags = (data[0] & 1) != 0;
-    s.read_size = READ_SIZES[(data[0] >> 1) % std::size(READ_SIZES)];
+    s.html = (data[0] & 0x10) != 0;
+    s.read_size = READ_SIZES[(data[0] >> 1) & 7];
     const mark_choice& marks = choices[(data[0] >> 5) % choices.size()];
     s.marks = &marks;
     const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    const std::string expected = reference_convert(input, s.break_tags, marks.open, marks.close);
+    const std::string expected =
+        s.html ? html_reference_convert(input, s.break_tags, marks.open, marks.close)
+               : reference_convert(input, s.break_tags, marks.open, marks.close);
     for (const implementation& impl : implementations) {
         s.impl = &impl;
         if (convert(input, s) != expected) {
@@ -63,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The public interface, in memory, as a program calls it.
     quib_options o = QUIB_OPTIONS_INIT;
     o.break_tags = s.break_tags ? 1 : 0;
+    o.html = s.html ? 1 : 0;
     o.style = static_cast<quib_style>(static_cast<int>(marks.style));
     o.form = static_cast<quib_form>(static_cast<int>(marks.form) + 1);
     void* out = nullptr;

@@ -13,7 +13,7 @@ int main(int argc, char** argv)
         return 2;
     }
     int n = 0;
-    for (const char* table : {"conversion.cases"}) {
+    for (const char* table : {"conversion.cases", "html.cases"}) {
         for (const case_entry& c : read_case_file(test_data(table))) {
             const std::string path = std::string(argv[1]) + "/case-" + std::to_string(n++);
             std::FILE* f = std::fopen(path.c_str(), "wb");

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "convert_helper.h"
 #include "random_input.h"
 #include "reference_scanner.h"
@@ -173,6 +177,60 @@ TEST(differential_test, last_char_is_kept_exactly)
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+bool cpu_has(const std::string& flag)
+{
+    std::FILE* f = std::fopen("/proc/cpuinfo", "r");
+    if (f == nullptr) {
+        return false;
+    }
+    char line[8192];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "flags", 5) == 0) {
+            found = std::strstr(line, (" " + flag + " ").c_str()) != nullptr ||
+                    std::strstr(line, (" " + flag + "\n").c_str()) != nullptr;
+        }
+    }
+    std::fclose(f);
+    return found;
+}
+
+// Which implementations this run tests and which this processor cannot run,
+// so that an untested path shows in the log; the default is the widest, and
+// the choice agrees with what the processor says of itself.
+TEST(implementations, every_one_this_processor_runs_is_tested)
+{
+    std::string ran;
+    std::string not_here;
+    for (const implementation& impl : known_implementations()) {
+        (runs_here(impl) ? ran : not_here) += std::string(" ") + impl.name;
+    }
+    std::printf("implementations tested here:%s; not on this processor:%s\n", ran.c_str(),
+                not_here.empty() ? " none" : not_here.c_str());
+    const auto scanners = every_scanner();
+    ASSERT_GE(scanners.size(), 2u);
+    EXPECT_STREQ(scanners.front().name, "bytes");
+    if (std::getenv("QUIB_IMPLEMENTATION") == nullptr) {
+        EXPECT_STREQ(chosen_implementation()->name, scanners.back().name);
+    }
+#if defined(__x86_64__)
+    for (const implementation& impl : known_implementations()) {
+        const std::string name = impl.name;
+        if (name == "avx2") {
+            EXPECT_EQ(runs_here(impl), cpu_has("avx2") && cpu_has("bmi2"));
+        } else if (name == "avx512") {
+            EXPECT_EQ(runs_here(impl), cpu_has("avx512bw") && cpu_has("bmi2"));
+        } else {
+            EXPECT_TRUE(runs_here(impl)) << name;
+        }
+    }
+#endif
 }
 
 } // namespace

@@ -1,0 +1,238 @@
+// The public interface, quib/quib.h, as a program calls it: in memory,
+// between descriptors and streams, its errors, the check callback, the C++
+// layer, and conversions from several threads at once.
+
+#include <quib/quib.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "random_html.h"
+#include "random_input.h"
+
+namespace {
+
+std::string in_memory(const std::string& input, const quib_options* o, int* rc = nullptr)
+{
+    void* out = nullptr;
+    std::size_t len = 0;
+    const int r = quib_convert_buffer(input.data(), input.size(), &out, &len, o);
+    if (rc != nullptr) {
+        *rc = r;
+    }
+    std::string s = out != nullptr ? std::string(static_cast<const char*>(out), len) : "";
+    quib_free(out);
+    return s;
+}
+
+std::string read_all(int fd)
+{
+    std::string s;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+        s.append(buf, static_cast<std::size_t>(n));
+    }
+    return s;
+}
+
+TEST(library_test, converts_in_memory_with_a_nul_after_the_output)
+{
+    const std::string input = "Er sagte \"Hallo <b class=\"x\">Welt</b>\" &amp; ging.";
+    void* out = nullptr;
+    std::size_t len = 0;
+    ASSERT_EQ(quib_convert_buffer(input.data(), input.size(), &out, &len, nullptr), QUIB_OK);
+    EXPECT_EQ(std::string(static_cast<const char*>(out), len),
+              "Er sagte \x84Hallo <b class=\"x\">Welt</b>\x93 &amp; ging.");
+    EXPECT_EQ(static_cast<const char*>(out)[len], '\0');
+    quib_free(out);
+    ASSERT_EQ(quib_convert_buffer(nullptr, 0, &out, &len, nullptr), QUIB_OK);
+    EXPECT_EQ(len, 0u);
+    quib_free(out);
+}
+
+TEST(library_test, every_option_reaches_the_conversion)
+{
+    quib_options o = QUIB_OPTIONS_INIT;
+    o.break_tags = 1;
+    o.style = QUIB_STYLE_SWISS;
+    o.form = QUIB_FORM_ENTITIES;
+    EXPECT_EQ(in_memory("<p><b>\"x\"", &o), "<p>\n<b>&laquo;x&raquo;");
+    o = QUIB_OPTIONS_INIT;
+    o.html = 1;
+    EXPECT_EQ(in_memory("<meta charset=utf-8><script>a=\"b\"</script>\"c\"", &o),
+              "<meta charset=utf-8><script>a=\"b\"</script>\xE2\x80\x9E" "c\xE2\x80\x9C");
+    o.form = QUIB_FORM_BYTES;
+    EXPECT_EQ(in_memory("<meta charset=utf-8>\"c\"", &o), "<meta charset=utf-8>\x84" "c\x93");
+}
+
+TEST(library_test, wrong_arguments_are_refused_with_einval)
+{
+    void* out = nullptr;
+    std::size_t len = 0;
+    quib_options bad = QUIB_OPTIONS_INIT;
+    bad.style = static_cast<quib_style>(7);
+    struct call {
+        const char* what;
+        int rc;
+    };
+    errno = 0;
+    const call calls[] = {
+        {"no output", quib_convert_buffer("x", 1, nullptr, &len, nullptr)},
+        {"no input with a length", quib_convert_buffer(nullptr, 1, &out, &len, nullptr)},
+        {"a style out of range", quib_convert_buffer("x", 1, &out, &len, &bad)},
+        {"a negative descriptor", quib_convert_fd(-1, 1, nullptr)},
+        {"no stream", quib_convert_file(nullptr, stdout, nullptr)},
+        {"a head without bytes", quib_convert_fd_after(nullptr, 3, 0, 1, nullptr)},
+    };
+    for (const call& c : calls) {
+        EXPECT_EQ(c.rc, QUIB_ERROR_ARGUMENT) << c.what;
+    }
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST(library_test, converts_between_descriptors_after_a_head_already_read)
+{
+    int in[2];
+    int out[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    const std::string rest = "b\" und \"c\"";
+    ASSERT_EQ(::write(in[1], rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+    ::close(in[1]);
+    // Descriptors opened without blocking are waited for.
+    ::fcntl(in[0], F_SETFL, O_NONBLOCK);
+    ASSERT_EQ(quib_convert_fd_after("\"a ", 3, in[0], out[1], nullptr), QUIB_OK);
+    ::close(out[1]);
+    EXPECT_EQ(read_all(out[0]), "\x84" "a b\x93 und \x84" "c\x93");
+    ::close(in[0]);
+    ::close(out[0]);
+}
+
+TEST(library_test, converts_between_streams_and_flushes_the_output)
+{
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    std::fputs("x \"y\"", in);
+    std::rewind(in);
+    ASSERT_EQ(quib_convert_file(in, out, nullptr), QUIB_OK);
+    const int fd = ::dup(fileno(out));
+    ::lseek(fd, 0, SEEK_SET);
+    EXPECT_EQ(read_all(fd), "x \x84y\x93");
+    ::close(fd);
+    std::fclose(in);
+    std::fclose(out);
+}
+
+TEST(library_test, read_and_write_errors_are_told_apart)
+{
+    const int mem = ::open("/proc/self/mem", O_RDONLY);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ASSERT_GE(mem, 0);
+    errno = 0;
+    EXPECT_EQ(quib_convert_fd(mem, null, nullptr), QUIB_ERROR_READ);
+    EXPECT_EQ(errno, EIO);
+    const int full = ::open("/dev/full", O_WRONLY);
+    const int zero = ::open("/dev/zero", O_RDONLY);
+    ::close(mem);
+    int in[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::write(in[1], "\"x\"", 3), 3);
+    ::close(in[1]);
+    errno = 0;
+    EXPECT_EQ(quib_convert_fd(in[0], full, nullptr), QUIB_ERROR_WRITE);
+    EXPECT_EQ(errno, ENOSPC);
+    for (int fd : {null, full, zero, in[0]}) {
+        ::close(fd);
+    }
+}
+
+TEST(library_test, the_check_function_hears_every_spot_and_changes_nothing)
+{
+    std::vector<quib_spot_kind> kinds;
+    std::vector<unsigned long> lines;
+    struct heard {
+        std::vector<quib_spot_kind>* kinds;
+        std::vector<unsigned long>* lines;
+    } context{&kinds, &lines};
+    quib_options o = QUIB_OPTIONS_INIT;
+    o.check = [](void* c, const quib_spot* spot) {
+        auto* h = static_cast<heard*>(c);
+        h->kinds->push_back(spot->kind);
+        h->lines->push_back(spot->line);
+    };
+    o.check_context = &context;
+    const std::string input = "Ein 12\" Monitor.\nEr sagte \"ja\".\n";
+    EXPECT_EQ(in_memory(input, &o), in_memory(input, nullptr));
+    EXPECT_EQ(kinds, (std::vector<quib_spot_kind>{QUIB_SPOT_QUOTE_AFTER_DIGIT, QUIB_SPOT_QUOTE_CUT_OFF}));
+    EXPECT_EQ(lines, (std::vector<unsigned long>{1, 2}));
+}
+
+TEST(library_test, the_cpp_layer_converts_and_passes_on_the_check_functions_exception)
+{
+    quib::options o;
+    o.html = true;
+    o.form = QUIB_FORM_UTF8;
+    EXPECT_EQ(quib::convert("<p>\"Hallo\"</p>", o), "<p>\xE2\x80\x9EHallo\xE2\x80\x9C</p>");
+    int calls = 0;
+    o.check = [&calls](const quib_spot&) {
+        ++calls;
+        throw std::runtime_error("stop");
+    };
+    EXPECT_THROW(quib::convert("12\"a\n12\"b\n12\"c", o), std::runtime_error);
+    EXPECT_EQ(calls, 1) << "after the exception the function is not called again";
+}
+
+TEST(library_test, version_and_implementation)
+{
+    EXPECT_STREQ(quib_version(), QUIB_VERSION_STRING);
+    const char* impl = quib_implementation();
+    ASSERT_NE(impl, nullptr);
+    const std::vector<std::string> known{"bytes", "portable", "sse2", "avx2", "avx512"};
+    EXPECT_NE(std::find(known.begin(), known.end(), impl), known.end()) << impl;
+}
+
+// Conversions share nothing: eight threads at once give what one gives.
+TEST(library_test, conversions_from_several_threads_at_once)
+{
+    std::mt19937_64 rng(99);
+    std::vector<std::string> inputs;
+    std::vector<std::string> expected;
+    std::vector<int> html;
+    for (int i = 0; i < 64; ++i) {
+        html.push_back(i % 2);
+        inputs.push_back(i % 2 != 0 ? random_html(rng, 3000) : random_input(rng, 3000));
+        quib_options o = QUIB_OPTIONS_INIT;
+        o.html = html.back();
+        expected.push_back(in_memory(inputs.back(), &o));
+    }
+    std::vector<int> wrong(8, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                for (std::size_t i = static_cast<std::size_t>(t); i < inputs.size(); i += 3) {
+                    quib_options o = QUIB_OPTIONS_INIT;
+                    o.html = html[i];
+                    wrong[t] += in_memory(inputs[i], &o) != expected[i] ? 1 : 0;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(wrong, std::vector<int>(8, 0));
+}
+
+} // namespace
