@@ -200,7 +200,9 @@ bool refill_input(scan_state& st)
             in.block = s.data + s.taken;
         } else {
             n = remaining < in.read_size ? remaining : in.read_size;
-            std::memcpy(in.storage, s.data + s.taken, n);
+            if (n > 0) { // an empty input may have no bytes at all: s.data is then null
+                std::memcpy(in.storage, s.data + s.taken, n);
+            }
             in.block = in.storage;
         }
         in.source.taken += n;
