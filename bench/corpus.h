@@ -124,15 +124,144 @@ inline void page(rng& r, std::string& out)
     out += "</div></body></html>\n";
 }
 
+
+// Prose-dense pages: most umlauts written as entities, non-breaking spaces
+// and dashes, a quotation in most paragraphs, some of them as &quot;.
+inline const char* const ENTITY_WORDS[] = {
+    "f&uuml;r", "Stra&szlig;e", "Gr&ouml;&szlig;e", "M&uuml;ller", "&Auml;rger", "&uuml;ber",
+    "sch&ouml;n", "Br&uuml;cke", "K&auml;se", "B&uuml;rger", "w&auml;hrend", "h&ouml;ren",
+    "M&auml;rchen", "&Ouml;sterreich", "Z&uuml;rich", "gr&uuml;n"};
+inline constexpr std::uint32_t ENTITY_WORD_COUNT = sizeof ENTITY_WORDS / sizeof ENTITY_WORDS[0];
+
+inline void dense_words(rng& r, std::string& out, std::uint32_t n)
+{
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (i > 0) {
+            out += r.below(40) == 0 ? "&nbsp;" : " ";
+        }
+        out += r.below(18) == 0 ? ENTITY_WORDS[r.below(ENTITY_WORD_COUNT)] : WORDS[r.below(WORD_COUNT)];
+    }
+}
+
+inline void dense_page(rng& r, std::string& out)
+{
+    out += "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"iso-8859-1\">"
+           "<title>Zeitung</title></head><body>\n<article>\n";
+    const std::uint32_t paragraphs = 8 + r.below(16);
+    for (std::uint32_t p = 0; p < paragraphs; ++p) {
+        out += "<p>";
+        const std::uint32_t sentences = 3 + r.below(5);
+        for (std::uint32_t s = 0; s < sentences; ++s) {
+            dense_words(r, out, 4 + r.below(8));
+            if (r.below(3) == 0) {
+                const bool entity = r.below(10) == 0;
+                out += entity ? " &quot;" : " \"";
+                dense_words(r, out, 2 + r.below(5));
+                out += entity ? "&quot;" : "\"";
+            }
+            out += r.below(6) == 0 ? " &ndash; " : ". ";
+        }
+        out += "</p>\n";
+    }
+    out += "</article></body></html>\n";
+}
+
+// Pages like generated documentation: navigation, tables and highlighted
+// code with an attribute at almost every tag, so a '"' and a '<' come every
+// few words, mostly inside tags.
+inline void doc_page(rng& r, std::string& out)
+{
+    out += "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\">"
+           "<link rel=\"stylesheet\" href=\"/_static/basic.css\" type=\"text/css\">"
+           "<title>Handbuch</title></head><body>\n<nav class=\"sidebar\"><ul>";
+    for (std::uint32_t i = 0; i < 6 + r.below(10); ++i) {
+        out += "<li class=\"toctree-l1\"><a class=\"reference internal\" href=\"kapitel";
+        out += std::to_string(r.below(50));
+        out += ".html\">";
+        words(r, out, 1 + r.below(3));
+        out += "</a></li>";
+    }
+    out += "</ul></nav>\n<div class=\"body\" role=\"main\"><section id=\"abschnitt\">\n";
+    for (std::uint32_t p = 0; p < 6 + r.below(10); ++p) {
+        out += "<p>";
+        for (std::uint32_t s = 0; s < 2 + r.below(3); ++s) {
+            words(r, out, 2 + r.below(4));
+            out += " <code class=\"docutils literal notranslate\"><span class=\"pre\">";
+            words(r, out, 1);
+            out += "</span></code> ";
+            words(r, out, 2 + r.below(4));
+            if (r.below(3) == 0) {
+                out += " \"";
+                words(r, out, 1 + r.below(3));
+                out += "\"";
+            }
+            out += ". ";
+        }
+        out += "</p>\n";
+        if (r.below(3) == 0) {
+            out += "<table class=\"docutils align-default\"><tr class=\"row-odd\"><td><p>";
+            words(r, out, 1);
+            out += "</p></td><td><p>";
+            words(r, out, 2);
+            out += "</p></td></tr></table>\n";
+        }
+    }
+    out += "</section></div></body></html>\n";
+}
+
+// Pages with inline scripts, styles and code samples: what --html keeps.
+inline void script_page(rng& r, std::string& out)
+{
+    out += "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\"><title>Blog</title>\n"
+           "<style>a[href^=\"http\"]::after { content: \" \\2197\"; } .x > p { margin: 0 }</style>\n"
+           "<script>var cfg = {\"lang\": \"de\", \"n\": 3}; function f(a, b) { return a < b ? \"klein\" : \"gro\xDF\"; }</script>\n"
+           "</head><body>\n";
+    for (std::uint32_t p = 0; p < 5 + r.below(10); ++p) {
+        out += "<p>";
+        for (std::uint32_t s = 0; s < 2 + r.below(4); ++s) {
+            sentence(r, out);
+        }
+        out += "</p>\n";
+        switch (r.below(4)) {
+        case 0:
+            out += "<pre><code class=\"language-js\">const s = &quot;Hallo&quot;;\n"
+                   "if (i &lt; n) { pfad = \"C:\\\\temp\\\\\"; }\n</code></pre>\n";
+            break;
+        case 1:
+            out += "<script>for (var i = 0; i < 10; i++) { document.title = \"Seite \" + i; }</script>\n";
+            break;
+        default:
+            break;
+        }
+    }
+    out += "</body></html>\n";
+}
+
 } // namespace corpus_detail
+
+enum class corpus_kind { bench, dense, docs, scripts };
 
 // Appends pages to out until it holds at least size bytes; the same seed gives
 // the same pages.
-inline void append_corpus(std::string& out, std::size_t size, std::uint64_t& seed)
+inline void append_corpus(std::string& out, std::size_t size, std::uint64_t& seed,
+                          corpus_kind kind = corpus_kind::bench)
 {
     corpus_detail::rng r{seed};
     while (out.size() < size) {
-        corpus_detail::page(r, out);
+        switch (kind) {
+        case corpus_kind::bench:
+            corpus_detail::page(r, out);
+            break;
+        case corpus_kind::dense:
+            corpus_detail::dense_page(r, out);
+            break;
+        case corpus_kind::docs:
+            corpus_detail::doc_page(r, out);
+            break;
+        case corpus_kind::scripts:
+            corpus_detail::script_page(r, out);
+            break;
+        }
     }
     seed = r.s;
 }

@@ -1,17 +1,31 @@
-// Writes a deterministic German HTML corpus of the requested size to stdout.
+// Writes a deterministic German HTML corpus of the requested size to stdout:
+// the bench pages, prose-dense pages, documentation pages or pages with
+// scripts and code samples (see corpus.h).
 //
-//   make_corpus <megabytes> > corpus.html
+//   make_corpus <megabytes> [bench|dense|docs|scripts] > corpus.html
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "corpus.h"
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <megabytes>\n", argv[0]);
+    corpus_kind kind = corpus_kind::bench;
+    const std::string name = argc == 3 ? argv[2] : "bench";
+    if (name == "dense") {
+        kind = corpus_kind::dense;
+    } else if (name == "docs") {
+        kind = corpus_kind::docs;
+    } else if (name == "scripts") {
+        kind = corpus_kind::scripts;
+    } else if (name != "bench") {
+        argc = 0;
+    }
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <megabytes> [bench|dense|docs|scripts]\n", argv[0]);
         return 2;
     }
     const std::uint64_t total = std::strtoull(argv[1], nullptr, 10) << 20;
@@ -20,7 +34,7 @@ int main(int argc, char** argv)
     std::uint64_t written = 0;
     while (written < total) {
         out.clear();
-        append_corpus(out, std::size_t{1} << 20, seed);
+        append_corpus(out, std::size_t{1} << 20, seed, kind);
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), total - written));
         if (std::fwrite(out.data(), 1, n, stdout) != n) {
             std::perror("make_corpus");

@@ -71,7 +71,7 @@ struct avx2_window {
 
 void scan_html_avx2(scan_state& st)
 {
-    scan_html_windows<avx2_window>(st);
+    scan_html_windows<avx2_parts, avx2_window>(st);
 }
 
 open_context scan_chunks_avx2(scan_state& st, open_context from)

@@ -70,7 +70,7 @@ struct avx512_window {
 
 void scan_html_avx512(scan_state& st)
 {
-    scan_html_windows<avx512_window>(st);
+    scan_html_windows<avx512_parts, avx512_window>(st);
 }
 
 open_context scan_chunks_avx512(scan_state& st, open_context from)

@@ -30,5 +30,5 @@ open_context scan_chunks_portable(scan_state& st, open_context from)
 
 void scan_html_portable(scan_state& st)
 {
-    scan_html_windows<portable_window>(st);
+    scan_html_windows<scalar_parts, portable_window>(st);
 }

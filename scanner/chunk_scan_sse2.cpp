@@ -69,7 +69,7 @@ struct sse2_window {
 
 void scan_html_sse2(scan_state& st)
 {
-    scan_html_windows<sse2_window>(st);
+    scan_html_windows<sse2_parts, sse2_window>(st);
 }
 
 open_context scan_chunks_sse2(scan_state& st, open_context from)

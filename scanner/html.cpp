@@ -8,34 +8,6 @@
 
 namespace {
 
-// The elements the reading acts on.
-constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt"};
-constexpr const char* RAW_NAMES[RAW_ELEMENTS] = {"script", "iframe", "noembed", "noframes",
-                                                  "style",  "textarea", "xmp"};
-constexpr std::uint8_t RAW_NAME_LENGTHS[RAW_ELEMENTS] = {6, 6, 7, 8, 5, 8, 3};
-constexpr bool raw_lengths_match()
-{
-    for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
-        unsigned n = 0;
-        while (RAW_NAMES[i][n] != '\0') {
-            ++n;
-        }
-        if (n != RAW_NAME_LENGTHS[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(raw_lengths_match());
-constexpr const char* BLOCK_NAMES[] = {
-    "p",          "div",     "li",      "dt",       "dd",      "td",         "th",
-    "tr",         "table",   "ul",      "ol",       "dl",      "h1",         "h2",
-    "h3",         "h4",      "h5",      "h6",       "blockquote", "section", "article",
-    "header",     "footer",  "nav",     "aside",    "main",    "figure",     "figcaption",
-    "form",       "fieldset", "body",   "pre",      "html",    "head",       "title",
-    "address",    "caption", "details", "summary",  "dialog",  "hr",         "menu",
-    "thead",      "tbody",   "tfoot",   "hgroup",   "legend",     "center",  "option"};
-
 bool name_equals(const unsigned char* name, std::size_t len, const char* word)
 {
     return std::strlen(word) == len && std::memcmp(name, word, len) == 0;
@@ -277,97 +249,9 @@ std::size_t raw_name_length(unsigned i)
     return RAW_NAME_LENGTHS[i];
 }
 
-namespace {
-
-// The element table as a hash table built by the compiler: a name's
-// element_kind in one probe or two, for every tag of a page.
-struct element_slot {
-    std::uint64_t head = 0;  // the name's first eight bytes, the first lowest
-    std::uint16_t tail = 0;  // its ninth and tenth
-    std::uint8_t len = 0;    // 0: empty slot
-    element_kind kind{false, -1, -1, false};
-};
-constexpr unsigned ELEMENT_SLOTS = 256;
-
-constexpr std::uint64_t pack(const unsigned char* name, std::size_t from, std::size_t to)
-{
-    std::uint64_t w = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        w |= std::uint64_t{name[i]} << 8 * (i - from);
-    }
-    return w;
-}
-
-constexpr unsigned slot_of(std::uint64_t head, std::uint16_t tail, std::size_t len)
-{
-    const std::uint64_t key = head ^ (std::uint64_t{tail} << 40) ^ (std::uint64_t{len} << 56);
-    return static_cast<unsigned>((key * 0x9E3779B97F4A7C15u) >> 56);
-}
-
-struct element_table {
-    element_slot slot[ELEMENT_SLOTS];
-
-    constexpr void add(const char* text, bool block, int verbatim, int raw, bool plaintext)
-    {
-        unsigned char name[HTML_NAME_MAX] = {};
-        std::size_t len = 0;
-        while (text[len] != '\0') {
-            name[len] = static_cast<unsigned char>(text[len]);
-            ++len;
-        }
-        const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
-        const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
-        unsigned i = slot_of(head, tail, len);
-        while (slot[i].len != 0 && !(slot[i].head == head && slot[i].tail == tail && slot[i].len == len)) {
-            i = (i + 1) % ELEMENT_SLOTS;
-        }
-        element_slot& e = slot[i];
-        e.head = head;
-        e.tail = tail;
-        e.len = static_cast<std::uint8_t>(len);
-        e.kind.block = e.kind.block || block;
-        e.kind.verbatim = verbatim >= 0 ? verbatim : e.kind.verbatim;
-        e.kind.raw = raw >= 0 ? raw : e.kind.raw;
-        e.kind.plaintext = e.kind.plaintext || plaintext;
-    }
-};
-
-constexpr element_table build_element_table()
-{
-    element_table t{};
-    for (const char* b : BLOCK_NAMES) {
-        t.add(b, true, -1, -1, false);
-    }
-    for (unsigned i = 0; i < VERBATIM_ELEMENTS; ++i) {
-        t.add(VERBATIM_NAMES[i], false, static_cast<int>(i), -1, false);
-    }
-    for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
-        t.add(RAW_NAMES[i], false, -1, static_cast<int>(i), false);
-    }
-    t.add("plaintext", false, -1, -1, true);
-    return t;
-}
-
-constexpr element_table ELEMENT_TABLE = build_element_table();
-
-} // namespace
-
 element_kind classify_element(const unsigned char* name, std::size_t len)
 {
-    if (len == 0 || len > HTML_NAME_MAX) {
-        return {false, -1, -1, false};
-    }
-    const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
-    const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
-    for (unsigned i = slot_of(head, tail, len);; i = (i + 1) % ELEMENT_SLOTS) {
-        const element_slot& e = ELEMENT_TABLE.slot[i];
-        if (e.len == 0) {
-            return {false, -1, -1, false};
-        }
-        if (e.head == head && e.tail == tail && e.len == len) {
-            return e.kind;
-        }
-    }
+    return element_of(name, len);
 }
 
 bool is_quote_reference(const unsigned char* name, std::size_t len)

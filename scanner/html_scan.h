@@ -25,6 +25,18 @@ namespace {
 constexpr std::size_t HTML_WINDOW = 64;
 constexpr std::uint64_t HTML_ALL = ~std::uint64_t{0};
 
+// Bit i: the XOR of bits 0..i of x.
+inline std::uint64_t prefix_xor_window(std::uint64_t x)
+{
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
 enum html_byte : unsigned {
     B_QUOTE, B_APOS, B_LT, B_GT, B_AMP, B_BACKSLASH, B_EQ, B_SLASH, B_DASH, B_BANG, B_QMARK,
     B_RBRACKET, B_BLANK, HTML_BYTE_KINDS
@@ -32,14 +44,35 @@ enum html_byte : unsigned {
 constexpr unsigned char HTML_BYTE_VALUES[B_BLANK] = {'"', '\'', '<', '>', '&', '\\',
                                                      '=', '/',  '-', '!', '?', ']'};
 
-// The masks of one window, each computed when it is first asked for.
+// The masks of one window: those of prose at once, the others when they
+// are first asked for (most windows of prose hold no tag).
 template <class Window>
 struct lazy_masks {
     Window w;
-    std::uint64_t mask[HTML_BYTE_KINDS] = {};
-    unsigned have = 0;
+    std::uint64_t mask[HTML_BYTE_KINDS];
+    unsigned have;
 
-    explicit lazy_masks(const unsigned char* p) : w(p) {}
+    explicit lazy_masks(const unsigned char* p) : w(p)
+    {
+        mask[B_QUOTE] = w.equal('"');
+        mask[B_AMP] = w.equal('&');
+        mask[B_LT] = w.equal('<');
+        mask[B_BACKSLASH] = w.equal('\\');
+        have = 1u << B_QUOTE | 1u << B_AMP | 1u << B_LT | 1u << B_BACKSLASH;
+    }
+
+    // The masks a tag needs, all at once.
+    void tag_masks()
+    {
+        if ((have & 1u << B_GT) == 0) {
+            mask[B_GT] = w.equal('>');
+            mask[B_EQ] = w.equal('=');
+            mask[B_SLASH] = w.equal('/');
+            mask[B_APOS] = w.equal('\'');
+            mask[B_BLANK] = w.blanks();
+            have |= 1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
+        }
+    }
 
     std::uint64_t operator[](html_byte b)
     {
@@ -155,6 +188,61 @@ inline void start_name(html_state& h, unsigned char c, bool end_tag)
     h.name_len = 1;
 }
 
+// Where a tag whose name ends at k (a blank, '/' or '>') ends, if that can
+// be told from this window's masks alone, else 0 (the tag is then read state
+// by state). A tag without attributes ends at its name. Otherwise its double
+// quotes are taken as the delimiters of name="value" pairs: the tag ends at
+// the first '>' outside them, if the masks prove what that takes of the
+// tokenizer's states: every opening quote right after an '=' that follows
+// an attribute name (not a blank, '/', quote or '='), no other '=' and no
+// "'" outside the values. Then each such '=' is read in an attribute name,
+// each of its quotes opens a value that the next quote closes, and a '>'
+// outside ends the tag in every state there is.
+// The masks a tag is read with.
+struct tag_bytes {
+    std::uint64_t gt;
+    std::uint64_t quote;
+    std::uint64_t apos;
+    std::uint64_t eq;
+    std::uint64_t not_a_name; // blank, '/', quotes, '='
+};
+
+template <class Window>
+tag_bytes tag_bytes_of(lazy_masks<Window>& m)
+{
+    m.tag_masks();
+    return {m[B_GT], m[B_QUOTE], m[B_APOS], m[B_EQ],
+            m[B_BLANK] | m[B_SLASH] | m[B_QUOTE] | m[B_APOS] | m[B_EQ]};
+}
+
+[[gnu::always_inline]] inline std::size_t tag_end_at_hand(const tag_bytes& t, std::size_t k)
+{
+    if ((t.gt >> k & 1) != 0) {
+        return k;
+    }
+    const std::uint64_t after = k + 1 < HTML_WINDOW ? HTML_ALL << (k + 1) : 0;
+    const std::uint64_t quotes = t.quote & after;
+    // From an opening quote to the last byte before its closing one.
+    const std::uint64_t values = prefix_xor_window(quotes);
+    const std::uint64_t ends = t.gt & after & ~values;
+    if (ends == 0) {
+        return 0;
+    }
+    const unsigned end = static_cast<unsigned>(__builtin_ctzll(ends));
+    const std::uint64_t inside = after & ((std::uint64_t{1} << end) - 1);
+    const std::uint64_t opening = quotes & values & inside;
+    const bool pairs = (opening & ~(t.eq << 1)) == 0 && ((opening >> 2) & t.not_a_name) == 0 &&
+                       (t.eq & inside & ~values & ~(opening >> 1)) == 0 &&
+                       (t.apos & inside & ~values) == 0;
+    return pairs ? end : 0;
+}
+
+template <class Window>
+std::size_t tag_end_at_hand(lazy_masks<Window>& m, std::size_t k)
+{
+    return tag_end_at_hand(tag_bytes_of(m), k);
+}
+
 // The length of the quote reference whose name starts at q (the name and
 // its ';'), or 0; the 11 bytes at q must be at hand.
 inline std::size_t quote_reference_at(const unsigned char* q)
@@ -177,9 +265,153 @@ inline std::size_t quote_reference_at(const unsigned char* q)
     return q[n] == ';' && is_quote_reference(q, n) ? n + 1 : 0;
 }
 
+// The lowercase name of n bytes at p (n at most HTML_NAME_MAX) and what its
+// element is to the reading.
+inline element_kind element_at(const unsigned char* p, std::size_t n)
+{
+    unsigned char name[HTML_NAME_MAX];
+    for (std::size_t k = 0; k < n; ++k) {
+        name[k] = lower(p[k]);
+    }
+    return element_of(name, n);
+}
+
+// The common window: prose outside code elements, with quotes and tags whose
+// ends the masks tell (tag_end_at_hand), taken at once as the default
+// conversion's chunks are. Tags are found one by one for their names; the
+// quotation's state follows from a prefix XOR of the prose quotes, begun
+// anew after each block element; the marks and -z's line ends are written
+// with the chunk's copy. Stops before the first byte that needs more (an
+// escape, a possible quote reference, a comment or other markup, a code or
+// raw element, a tag that goes on past the window) and returns where: the
+// caller reads on from there, state by state.
+template <class Isa, class Window>
+std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
+                       lazy_masks<Window>& m)
+{
+    const std::uint64_t lt = m[B_LT];
+    // An '&' that may begin a quote reference.
+    std::uint64_t references = 0;
+    for (std::uint64_t a = m[B_AMP]; a != 0; a &= a - 1) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctzll(a));
+        switch (p[at + 1]) {
+        case 'q':
+        case 'Q':
+        case 'b':
+        case 'l':
+        case 'r':
+        case '#':
+            references |= std::uint64_t{1} << at;
+            break;
+        default:
+            break;
+        }
+    }
+    std::size_t end = HTML_WINDOW;
+    std::uint64_t tags = 0;       // the bytes of the tags, '<' to '>'
+    std::uint64_t tag_starts = 0; // their '<'
+    std::uint64_t boundaries = 0; // the '>' of block elements
+    const tag_bytes tb = lt != 0 ? tag_bytes_of(m) : tag_bytes{};
+    const std::uint64_t name_ends = lt != 0 ? m[B_BLANK] | m[B_SLASH] | m[B_GT] : 0;
+    // In the order of the input: inside a tag, nothing counts but its end.
+    std::uint64_t events = lt | m[B_BACKSLASH] | references;
+    while (events != 0) {
+        const unsigned t = static_cast<unsigned>(__builtin_ctzll(events));
+        events &= events - 1;
+        if ((lt >> t & 1) == 0) {
+            end = t; // an escape, or perhaps a quote reference
+            break;
+        }
+        const unsigned char next = p[t + 1];
+        if (!opens_markup(next)) {
+            continue; // a '<' that is text
+        }
+        const bool end_tag = next == '/';
+        const unsigned name_at = t + (end_tag ? 2 : 1);
+        std::uint64_t name_stops = 0;
+        if (is_letter(p[name_at]) && name_at + 1 < HTML_WINDOW) {
+            name_stops = name_ends & (HTML_ALL << (name_at + 1));
+        }
+        const std::size_t k =
+            name_stops == 0 ? 0 : static_cast<std::size_t>(__builtin_ctzll(name_stops));
+        const std::size_t tag_end = k == 0 ? 0 : tag_end_at_hand(tb, k);
+        const element_kind kind =
+            tag_end == 0 || k - name_at > HTML_NAME_MAX
+                ? element_kind{false, -1, -1, false}
+                : element_at(p + name_at, k - name_at);
+        // Comments, declarations, a tag not at hand, one that starts code or
+        // raw text: read on from its '<'.
+        if (tag_end == 0 || (!end_tag && (kind.verbatim >= 0 || kind.raw >= 0 || kind.plaintext))) {
+            end = t;
+            break;
+        }
+        const std::uint64_t bytes = ((std::uint64_t{2} << tag_end) - 1) & (HTML_ALL << t);
+        tags |= bytes;
+        events &= ~bytes;
+        tag_starts |= std::uint64_t{1} << t;
+        if (kind.block) {
+            boundaries |= std::uint64_t{1} << tag_end;
+        }
+    }
+    if (end == 0) {
+        return 0;
+    }
+    const std::uint64_t valid = end == HTML_WINDOW ? HTML_ALL : (std::uint64_t{1} << end) - 1;
+    const std::uint64_t quotes = m[B_QUOTE] & ~tags & valid;
+    // The quotation's state after each byte, segment by segment between the
+    // block elements' ends, after which no quotation is open.
+    std::uint64_t quote_mask = 0;
+    std::uint64_t state = h.quote_open ? HTML_ALL : 0; // before the segment
+    std::uint64_t from = HTML_ALL;
+    for (std::uint64_t b = boundaries;; b &= b - 1) {
+        const std::uint64_t upto = b == 0 ? valid : ((std::uint64_t{2} << __builtin_ctzll(b)) - 1);
+        const std::uint64_t segment = from & upto;
+        const std::uint64_t q = (Isa::prefix_xor(quotes & segment) ^ state) & segment;
+        quote_mask |= q;
+        if (b == 0) {
+            if (segment != 0) {
+                state = spread_top_bit(q << (HTML_WINDOW - end));
+            }
+            break;
+        }
+        state = 0; // the block element has ended the quotation
+        from = ~upto;
+    }
+    const bool open_at_end = state != 0;
+
+    std::uint64_t breaks = 0;
+    if (st.break_tags) {
+        const std::uint64_t after_gt = (m[B_GT] & valid) << 1 | (st.last_char == '>' ? 1 : 0);
+        breaks = tag_starts & after_gt & ~quote_mask;
+    }
+    // last_char: the last prose byte outside a quotation, tag end or
+    // closing quote (a closing quote is outside the mask).
+    const std::uint64_t tag_ends = tags & ~(tags >> 1) & valid;
+    const std::uint64_t last_events = ((~tags & ~quote_mask) | tag_ends) & valid;
+    if (last_events != 0) {
+        st.last_char = p[63 - __builtin_clzll(last_events)];
+    }
+    if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
+        flush_output(st);
+    }
+    unsigned char* o = st.out.block + st.out.len;
+    const quote_marks& marks = st.marks;
+    if (breaks == 0 && marks.open.len == 1 && marks.close.len == 1 && end == HTML_WINDOW) {
+        Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
+                                  marks.open.bytes[0], marks.close.bytes[0]);
+        st.out.len += HTML_WINDOW;
+    } else {
+        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks,
+                                      marks);
+    }
+    h.quote_open = open_at_end;
+    h.prev_byte = p[end - 1];
+    return end;
+}
+
 // Goes through the rest of the block in windows while a window and what a
 // byte may look ahead are at hand; the caller takes the rest byte by byte.
-template <class Window>
+template <class Isa, class Window>
 void scan_html_windows(scan_state& st)
 {
     html_state& h = *st.html;
@@ -194,7 +426,20 @@ void scan_html_windows(scan_state& st)
         const std::size_t avail = len - pos; // bytes at hand from p
         lazy_masks<Window> m(p);
         std::size_t i = 0;      // the next byte to read
-        std::size_t copied = 0; // the bytes before it written or replaced
+        const auto plain_prose = [&h] {
+            return h.mode == html_mode::prose && h.verbatim_total == 0 && h.report == nullptr;
+        };
+        if (plain_prose()) {
+            // The next window starts where this one needs more than the
+            // bulk step, so a tag that only went on past this window is
+            // whole in the next.
+            i = bulk_prose<Isa>(st, h, p, m);
+            if (i != 0) {
+                pos += i;
+                continue;
+            }
+        }
+        std::size_t copied = i; // the bytes before it written or replaced
         // Writes the bytes from copied to `to` as they are.
         const auto copy_to = [&](std::size_t to) {
             const std::size_t n = to - copied;
@@ -211,7 +456,8 @@ void scan_html_windows(scan_state& st)
             html_step(st, h, p[j]);
             copied = i = j + 1;
         };
-        while (i < HTML_WINDOW) {
+        // Byte by byte, or state by state, until plain prose comes again.
+        while (i < HTML_WINDOW && (i == 0 || !plain_prose())) {
             switch (h.mode) {
             case html_mode::prose: {
                 const bool verbatim = h.verbatim_total != 0;
@@ -253,10 +499,9 @@ void scan_html_windows(scan_state& st)
                     }
                     const bool end_tag = next == '/';
                     if (is_letter(next) || (end_tag && is_letter(p[j + 2]))) {
-                        // The name, and where a tag without attributes
-                        // ends: at hand in this window, the whole tag.
                         const std::size_t name_at = j + (end_tag ? 2 : 1);
                         start_name(h, p[name_at], end_tag);
+                        m.tag_masks();
                         const std::size_t from = name_at + 1;
                         std::size_t k = from;
                         if (from < HTML_WINDOW) {
@@ -268,8 +513,10 @@ void scan_html_windows(scan_state& st)
                         }
                         append_name(h, p, from, k);
                         i = k;
-                        if (k < HTML_WINDOW && p[k] == '>') {
-                            i = k + 1;
+                        // The whole tag where it is at hand in this window.
+                        const std::size_t end = k < HTML_WINDOW ? tag_end_at_hand(m, k) : 0;
+                        if (end != 0) {
+                            i = end + 1;
                             html_end_tag(st, h);
                         }
                     } else if (next == '/') {
@@ -303,6 +550,7 @@ void scan_html_windows(scan_state& st)
                 break;
             }
             case html_mode::tag: {
+                m.tag_masks();
                 const std::uint64_t stops = tag_stops(h.tag, m) & (HTML_ALL << i);
                 const std::size_t j = stops == 0 ? HTML_WINDOW
                                                  : static_cast<std::size_t>(__builtin_ctzll(stops));
