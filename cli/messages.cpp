@@ -97,6 +97,11 @@ void format_spot(std::string& out, const char* source, bool html, const quib_spo
         append(out, "Anfuehrungszeichen in <%s> umgewandelt; fuer Webseiten --html verwenden\n",
                element);
         break;
+    case QUIB_SPOT_UTF16_PAGE:
+        out += html ? "Seite in UTF-16 (Byte-Order-Mark): unveraendert kopiert\n"
+                    : "Seite in UTF-16 (Byte-Order-Mark): quib wandelt einzelne Bytes um und"
+                      " beschaedigt sie (--html kopiert sie unveraendert)\n";
+        break;
     case QUIB_SPOT_UTF8_PAGE_BYTE_MARKS:
         out += "Seite ist als UTF-8 deklariert, erhaelt aber Anfuehrungszeichen als einzelne"
                " Bytes; --utf8 oder --html verwenden\n";

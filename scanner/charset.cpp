@@ -361,6 +361,18 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
         return {page_encoding::utf8, 1};
     }
     reader r{p, n};
+    // An XML declaration counts only at the very start, and only where no
+    // <meta> declares anything: as browsers read pages.
+    encoding_declaration xml;
+    if (starts_with(p, n, "<?xml") && n > 5 && is_blank(p[5])) {
+        r.pos = 6;
+        page_encoding found = page_encoding::none;
+        if (xml_declaration(r, found)) {
+            xml = {found, 1};
+        }
+        r.cut_off = false;
+        r.pos = 0;
+    }
     while (r.pos < n && !r.cut_off) {
         const std::size_t start = r.pos;
         const unsigned char* here = p + r.pos;
@@ -379,12 +391,6 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             if (meta_declaration(r, found)) {
                 return {found, line_of(p, start)};
             }
-        } else if (starts_with(here, left, "<?xml") && left > 5 && is_blank(here[5])) {
-            r.pos += 6;
-            if (xml_declaration(r, found)) {
-                return {found, line_of(p, start)};
-            }
-            skip_past(r, '>');
         } else if (left > 1 && here[0] == '<' &&
                    (is_letter(here[1]) || (here[1] == '/' && left > 2 && is_letter(here[2])))) {
             // Any other tag: past its name and attributes.
@@ -403,5 +409,5 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             ++r.pos;
         }
     }
-    return {};
+    return xml;
 }

@@ -298,10 +298,10 @@ bool is_quote_reference(const unsigned char* name, std::size_t len)
     }
 }
 
-void html_toggle_quotation(scan_state& st, html_state& h, bool by_quote)
+void html_toggle_quotation(scan_state& st, html_state& h, int before)
 {
     if (!h.quote_open) {
-        if (h.report != nullptr && by_quote && is_digit(h.prev_byte)) {
+        if (h.report != nullptr && is_digit(before)) {
             report_spot(*h.report, QUIB_SPOT_QUOTE_AFTER_DIGIT, h.line);
         }
         if (h.utf8_line != 0) {
@@ -339,6 +339,8 @@ void html_start_markup(scan_state& st, html_state& h, unsigned char c)
     } else {
         h.mode = html_mode::instruction;
         h.question = false;
+        h.instruction_len = 0;
+        h.template_code = false;
     }
 }
 
@@ -402,11 +404,12 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
                 h.mode = html_mode::lt;
                 break;
             case '"':
-                html_toggle_quotation(st, h, true);
+                html_toggle_quotation(st, h, h.prev_byte);
                 break;
             case '&':
                 h.mode = html_mode::amp;
                 h.ref_len = 0;
+                h.ref_before = h.prev_byte;
                 break;
             case '\\':
                 h.mode = html_mode::backslash;
@@ -431,7 +434,8 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             }
             h.mode = html_mode::prose;
             if (c == ';' && is_quote_reference(h.ref_name, h.ref_len)) {
-                html_toggle_quotation(st, h, false);
+                // 24&quot; is as much an inch mark as 24".
+                html_toggle_quotation(st, h, h.ref_before);
                 break;
             }
             // No quote reference: '&' and the name are ordinary bytes.
@@ -552,7 +556,20 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             break;
         case html_mode::instruction:
             write_char(st, c);
-            if (c == '>' && h.question) {
+            // Template code, <?php or <?=, ends at "?>": its '>' may be
+            // code. Any other <? ends at '>', as in browsers (Word writes
+            // <?xml:namespace ... />).
+            if (h.instruction_len < 3) {
+                if (h.instruction_len == 0 && c == '=') {
+                    h.template_code = true;
+                    h.instruction_len = 3;
+                } else if (lower(c) == static_cast<unsigned char>("php"[h.instruction_len])) {
+                    h.template_code = ++h.instruction_len == 3;
+                } else {
+                    h.instruction_len = 3;
+                }
+            }
+            if (c == '>' && (!h.template_code || h.question)) {
                 end_markup(st, h);
             }
             h.question = c == '?';
@@ -580,6 +597,9 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
 
 void html_end(scan_state& st, html_state& h)
 {
+    if (h.untouched) {
+        return;
+    }
     switch (h.mode) {
     case html_mode::lt:
     case html_mode::backslash_lt:

@@ -30,7 +30,7 @@ enum class html_mode : std::uint8_t {
     comment,
     cdata,
     bogus,         // "<!DOCTYPE ...", "<!x...", "</ x...": up to '>'
-    instruction,   // "<?...": up to "?>"
+    instruction,   // "<?...": up to '>', or "?>" for template code
     raw,           // the text of script, style, textarea, ...
     plaintext,     // the rest of the input after <plaintext>
 };
@@ -57,7 +57,7 @@ enum class raw_state : std::uint8_t {
     double_start, double_escaped, double_dash, double_dash_dash, double_lt, double_end,
 };
 
-inline constexpr unsigned VERBATIM_ELEMENTS = 5;  // pre code kbd samp tt
+inline constexpr unsigned VERBATIM_ELEMENTS = 6;  // pre code kbd samp tt listing
 inline constexpr unsigned RAW_ELEMENTS = 7;       // script style textarea xmp iframe noembed noframes
 inline constexpr std::uint8_t RAW_SCRIPT = 0;
 
@@ -68,6 +68,7 @@ struct html_state {
     // amp: the name after '&' so far.
     unsigned char ref_name[QUOTE_REF_NAME_MAX] = {};
     std::uint8_t ref_len = 0;
+    int ref_before = -1;             // the input byte before its '&'
     // declaration: which of "--" and "[CDATA[" the bytes after "<!" begin,
     // and how many of its bytes they matched.
     char declaration_kind = 0;
@@ -85,6 +86,8 @@ struct html_state {
     bool bang = false;               // "--!" just before
     std::uint8_t brackets = 0;       // ']' in a row (at most 2)
     bool question = false;           // '?' just before
+    std::uint8_t instruction_len = 0; // bytes after "<?" that decided its kind (3: decided)
+    bool template_code = false;      // "<?php" or "<?=": ends at "?>", not at '>'
 
     // raw
     raw_state raw = raw_state::data;
@@ -108,6 +111,7 @@ struct html_state {
     unsigned long verbatim_line = 0; // the outermost open code element
     std::uint8_t verbatim_first = 0;
     unsigned long utf8_line = 0;     // a UTF-8 declaration not yet reported (byte marks)
+    bool untouched = false;          // the whole input is copied as it is (UTF-16)
 };
 
 // The pass with --html: the byte path, and the chunk path where st has one.
@@ -132,7 +136,8 @@ std::size_t raw_name_length(unsigned i);
 bool is_quote_reference(const unsigned char* name, std::size_t len);
 
 // The effects of the byte path that the chunk path shares.
-void html_toggle_quotation(scan_state& st, html_state& h, bool by_quote);
+// before: the input byte before the quote or the reference's '&'.
+void html_toggle_quotation(scan_state& st, html_state& h, int before);
 void html_start_markup(scan_state& st, html_state& h, unsigned char c);
 void html_end_tag(scan_state& st, html_state& h);
 

@@ -122,7 +122,7 @@ std::uint64_t other_stops(const html_state& h, lazy_masks<Window>& m)
     case html_mode::bogus:
         return m[B_GT];
     case html_mode::instruction:
-        return m[B_QMARK] | m[B_GT];
+        return h.instruction_len < 3 ? HTML_ALL : m[B_QMARK] | m[B_GT];
     case html_mode::raw:
         switch (h.raw) {
         case raw_state::data:
@@ -477,7 +477,7 @@ void scan_html_windows(scan_state& st)
                 const unsigned char c = p[j];
                 if (c == '"') {
                     copy_to(j);
-                    html_toggle_quotation(st, h, true);
+                    html_toggle_quotation(st, h, j > 0 ? p[j - 1] : h.prev_byte);
                     copied = i = j + 1;
                 } else if (c == '<') {
                     if (j + 2 >= avail) {
@@ -529,6 +529,8 @@ void scan_html_windows(scan_state& st)
                     } else {
                         h.mode = html_mode::instruction;
                         h.question = false;
+                        h.instruction_len = 0;
+                        h.template_code = false;
                         i = j + 2;
                     }
                 } else if (c == '&' && !verbatim && j + 1 + QUOTE_REF_NAME_MAX + 1 <= avail) {
@@ -541,7 +543,7 @@ void scan_html_windows(scan_state& st)
                         i = j + 1;
                     } else {
                         copy_to(j);
-                        html_toggle_quotation(st, h, false);
+                        html_toggle_quotation(st, h, j > 0 ? p[j - 1] : h.prev_byte);
                         copied = i = j + 1 + ref;
                     }
                 } else {

@@ -83,7 +83,8 @@ inline tag_state tag_next(tag_state t, unsigned char c)
 }
 
 // The elements the reading acts on.
-constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt"};
+constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt",
+                                                         "listing"};
 constexpr const char* RAW_NAMES[RAW_ELEMENTS] = {"script", "iframe", "noembed", "noframes",
                                                   "style",  "textarea", "xmp"};
 constexpr std::uint8_t RAW_NAME_LENGTHS[RAW_ELEMENTS] = {6, 6, 7, 8, 5, 8, 3};

@@ -41,6 +41,21 @@ mark_form form_for(page_encoding encoding)
     return mark_form::entities;
 }
 
+// A byte order mark of UTF-16 (or UTF-32) at the start: every character of
+// the page is two bytes or more, and quib's single bytes would damage it.
+bool starts_as_utf16(scan_state& st)
+{
+    const byte_source& s = st.in.source;
+    const unsigned char* p = s.data;
+    std::size_t n = s.size;
+    if (s.kind != io_kind::memory) {
+        fill_input(st, 2);
+        p = st.in.block + st.in.pos;
+        n = st.in.len - st.in.pos;
+    }
+    return n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF));
+}
+
 thread_plan forced_plan(thread_choice choice)
 {
     thread_plan plan;
@@ -84,7 +99,8 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
 
     // The marks: as asked, or with --html as the page declares.
     encoding_declaration declared;
-    const bool look_at_page = (options.html && !options.form) || options.check;
+    const bool look_at_page = options.html || options.check;
+    const bool utf16 = look_at_page && starts_as_utf16(*st);
     if (look_at_page) {
         declared = declared_encoding(*st);
     }
@@ -101,8 +117,15 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
         check.byte_marks = byte_marks;
         check.utf8_line = declared.encoding == page_encoding::utf8 ? declared.line : 0;
     }
+    if (utf16 && options.check) {
+        report_spot(report, QUIB_SPOT_UTF16_PAGE, 1);
+    }
     if (options.html) {
         st->html = html.get();
+        if (utf16) {
+            html->mode = html_mode::plaintext;
+            html->untouched = true;
+        }
         if (options.check) {
             html->report = &report;
             // The chunks keep no report of their own yet.

@@ -14,7 +14,7 @@ passes when, in the converted page,
              and the text of every element whose id is `ergebnis` or starts
              with `ergebnis-` (the pages' scripts write them) as in the original;
   raw        the text of every script, style and textarea is unchanged;
-  verbatim   the text of every pre, code, kbd, samp and tt is unchanged;
+  verbatim   the text of every pre, code, kbd, samp, tt and listing is unchanged;
   attributes every attribute of every element is unchanged;
   comments   every comment is unchanged;
   prose      the rest of the text differs only in quotes and dropped
@@ -33,7 +33,7 @@ from html.parser import HTMLParser
 OPEN, CLOSE = "\u201e", "\u201c"
 QUOTES = '"\u201e\u201c\u201d'          # what a conversion may turn into a mark
 RAW = {"script", "style", "textarea"}
-VERBATIM = {"pre", "code", "kbd", "samp", "tt"}
+VERBATIM = {"pre", "code", "kbd", "samp", "tt", "listing"}
 BLOCKS = set("""p div li dt dd td th tr table ul ol dl h1 h2 h3 h4 h5 h6
     blockquote section article header footer nav aside main figure figcaption
     form fieldset body pre html head title address caption details summary

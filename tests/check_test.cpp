@@ -73,6 +73,8 @@ const check_case CASES[] = {
     {"a longer name is another element", "<codex>\"x\"</codex><pre-x>\"y\"</pre-x>", {}},
     {"a UTF-8 page with byte marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {{UTF8, 1, ""}}},
     {"a UTF-8 page without quotes", "<meta charset=\"utf-8\">\n<p>x</p>", {}},
+    {"a page in UTF-16", std::string("\xFE\xFF\0<\0p", 6),
+     {{QUIB_SPOT_UTF16_PAGE, 1, ""}, {UNCLOSED, 1, "tag"}}},
 };
 
 const check_case UTF8_CASES[] = {

@@ -7,6 +7,7 @@
 
 #include <quib/quib.h>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,10 @@ struct found_spot {
     std::string element;
     bool operator==(const found_spot&) const = default;
 };
+inline void PrintTo(const found_spot& s, std::ostream* os)
+{
+    *os << "{kind " << static_cast<int>(s.kind) << ", line " << s.line << ", '" << s.element << "'}";
+}
 
 // The conversion with --check: the output, and the spots in the order found.
 std::string scanner_check(std::string_view input, const convert_setup& setup,

@@ -1,6 +1,7 @@
 #include "html_reference.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 
 namespace {
@@ -235,8 +236,19 @@ std::size_t markup_end(std::string_view in, std::size_t i, std::string& name, bo
         return gt == none ? none : gt + 1;
     }
     if (next == '?') {
-        const std::size_t q = in.find("?>", i + 2);
-        return q == none ? none : q + 2;
+        // Template code, <?php or <?=, ends at "?>"; any other <? at '>'.
+        const auto lower_at = [&in](std::size_t k) {
+            return k < in.size() ? static_cast<char>(std::tolower(static_cast<unsigned char>(in[k]))) : '\0';
+        };
+        const bool template_code =
+            lower_at(i + 2) == '=' ||
+            (lower_at(i + 2) == 'p' && lower_at(i + 3) == 'h' && lower_at(i + 4) == 'p');
+        if (template_code) {
+            const std::size_t q = in.find("?>", i + 2);
+            return q == none ? none : q + 2;
+        }
+        const std::size_t gt = in.find('>', i + 2);
+        return gt == none ? none : gt + 1;
     }
     // next == '!'
     if (in.compare(i, 4, "<!--") == 0) {
@@ -338,7 +350,7 @@ bool is_block_boundary(const std::string& name)
                             "hgroup", "legend", "center", "option"});
 }
 
-constexpr std::array<const char*, 5> verbatim_names = {"pre", "code", "kbd", "samp", "tt"};
+constexpr std::array<const char*, 6> verbatim_names = {"pre", "code", "kbd", "samp", "tt", "listing"};
 
 } // namespace
 

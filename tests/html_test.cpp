@@ -180,6 +180,13 @@ const charset_case CHARSET_CASES[] = {
     {"an unknown label", "<meta charset=\"latin-9\">\"x\"", "&bdquo;"},
     {"nothing declared", "<p>\"x\"</p>", "&bdquo;"},
     {"XML declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p>\"x\"", "\xE2\x80\x9E"},
+    {"meta wins over the XML declaration",
+     "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><meta charset=\"utf-8\"><p>\"x\"",
+     "\xE2\x80\x9E"},
+    {"an XML declaration not at the start counts not",
+     "\n<?xml version=\"1.0\" encoding=\"utf-8\"?><p>\"x\"", "&bdquo;"},
+    {"an XML declaration inside SVG counts not",
+     "<body><svg><?xml version=\"1.0\" encoding=\"UTF-8\"?></svg><p>\"x\"", "&bdquo;"},
     {"byte order mark", "\xEF\xBB\xBF<p>\"x\"", "\xE2\x80\x9E"},
     {"commented out", "<!-- <meta charset=\"utf-8\"> --><p>\"x\"", "&bdquo;"},
     {"UTF-16 declared in ASCII", "<meta charset=\"utf-16\">\"x\"", "\xE2\x80\x9E"},
@@ -217,6 +224,7 @@ constexpr quib_spot_kind PARAGRAPH = QUIB_SPOT_PARAGRAPH_IN_QUOTE;
 constexpr quib_spot_kind CUT_OFF = QUIB_SPOT_QUOTE_CUT_OFF;
 constexpr quib_spot_kind ELEMENT = QUIB_SPOT_ELEMENT_UNCLOSED;
 constexpr quib_spot_kind MARKUP = QUIB_SPOT_MARKUP_UNCLOSED;
+constexpr quib_spot_kind UTF16 = QUIB_SPOT_UTF16_PAGE;
 
 struct html_check_case {
     const char* name;
@@ -231,7 +239,7 @@ const html_check_case CHECK_CASES[] = {
     {"an empty line in a quotation", "<p>\"a\n\nb\"</p>", {{PARAGRAPH, 1, ""}}},
     {"once per quotation", "<p>\"a\n\nb</p>", {{PARAGRAPH, 1, ""}}},
     {"an inch mark", "<p>Ein 24\" Monitor</p>\n<p>\"ja\"</p>", {{DIGIT, 1, ""}, {PARAGRAPH, 1, ""}}},
-    {"a quote reference after a digit", "<p>12&quot;x&quot;</p>", {}},
+    {"an inch mark written as a reference", "<p>24&quot; Monitor</p>", {{DIGIT, 1, ""}, {PARAGRAPH, 1, ""}}},
     {"quotes in code are no quotations", "<p>\"a <code>\"</code> b\"</p>", {}},
     {"cut off", "x\n\"a", {{CUT_OFF, 2, ""}}},
     {"an unclosed script", "<p>x</p>\n<script>if (a<b) {", {{ELEMENT, 2, "script"}}},
@@ -242,6 +250,8 @@ const html_check_case CHECK_CASES[] = {
     {"an unclosed instruction", "<?php echo 1;", {{MARKUP, 1, "instruction"}}},
     {"a tag and a quotation cut off", "\"a <b", {{MARKUP, 1, "tag"}, {CUT_OFF, 1, ""}}},
     {"nothing to report", "<p>Er sagte \"Hallo\".</p>\n\n<pre>\"x\"</pre><script>\"</script>", {}},
+    {"a page in UTF-16 is copied as it is", std::string("\xFF\xFE<\0p\0>\0\"\0<\0!\0", 14),
+     {{UTF16, 1, ""}}},
 };
 
 TEST(html_test, check_reports_what_derails_a_page)
