@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Times quib against cat on the same generated German HTML, in one run with
-# alternating runs, and prints the medians, MB/s and the ratios to cat:
-# into a file, into /dev/null, through a pipe, into /dev/null with --utf8,
-# and into /dev/null with the umlauts written as entities; then quib's peak
-# memory on two input sizes.
+# Times quib against cat on generated German HTML, in alternating runs, and
+# prints medians and ratios from the same run:
+#   - three corpora: the bench pages, prose-dense pages (an '&' every ~72
+#     bytes, &quot; every KB), documentation pages (a '"' and a '<' every ~24
+#     bytes, mostly in attributes);
+#   - into a file, into /dev/null and through a pipe, against cat, cat and
+#     cat | cat;
+#   - --html and --check into /dev/null, against the plain conversion; and
+#     --html on pages with scripts and code samples;
+#   - every vector implementation this processor runs (QUIB_IMPLEMENTATION),
+#     so the AVX2 path is measured also where AVX-512 would be chosen.
+# Then quib's peak memory for two input sizes.
 #
-#   bench/compare.sh [build-dir] [megabytes] [runs]
+#   bench/compare.sh [build-dir] [megabytes] [runs] [corpora...]
 set -euo pipefail
 build=${1:-build-release}
 mb=${2:-1024}
 runs=${3:-7}
+shift $(( $# < 3 ? $# : 3 ))
+corpora=("$@")
+[ ${#corpora[@]} -gt 0 ] || corpora=(bench dense docs)
 quib=$build/quib
 corpus_tool=$build/bench/quib_make_corpus
 work=${QUIB_BENCH_DIR:-/tmp/quib-bench}
@@ -18,75 +28,70 @@ mkdir -p "$work"
   echo "build first: cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DQUIB_BENCHMARKS=ON && cmake --build $build" >&2
   exit 2
 }
-input=$work/corpus-$mb.html
-[ -s "$input" ] || "$corpus_tool" "$mb" > "$input"
-# The same text with every umlaut and sharp s written as an entity, as older
-# German pages have it: about one entity in 19 bytes.
-entities=$work/corpus-$mb-entities.html
-[ -s "$entities" ] || LC_ALL=C sed -e 's/\xe4/\&auml;/g; s/\xf6/\&ouml;/g; s/\xfc/\&uuml;/g' \
-  -e 's/\xc4/\&Auml;/g; s/\xd6/\&Ouml;/g; s/\xdc/\&Uuml;/g; s/\xdf/\&szlig;/g' \
-  "$input" > "$entities"
-cat "$input" "$entities" > /dev/null # into the page cache
-
-seconds() { # command...: wall seconds of one run
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@"
-  t1=$(date +%s.%N)
-  echo "$t1 - $t0" | bc -l
+corpus() { # kind -> path
+  local f=$work/$1-$mb.html
+  [ -s "$f" ] || "$corpus_tool" "$mb" "$1" > "$f"
+  echo "$f"
 }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+impls=()
+: > "$work/empty"
+for impl in avx512 avx2 sse2; do
+  QUIB_IMPLEMENTATION=$impl "$quib" "$work/empty" /dev/null 2>/dev/null && impls+=("$impl")
+done
+[ ${#impls[@]} -gt 0 ] || impls=(portable)
+echo "processor: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); implementations: ${impls[*]}"
 
-declare -A times
-names=()
-add() { # name command...
-  local name=$1; shift
-  names+=("$name")
-  times[$name]=""
-}
-to_file_cat() { rm -f "$work/out.cat"; cat "$input" > "$work/out.cat"; }
-to_file_quib() { rm -f "$work/out.quib"; "$quib" "$input" "$work/out.quib"; }
-to_null_cat() { cat "$input" > /dev/null; }
-to_null_quib() { "$quib" "$input" /dev/null; }
-pipe_cat() { cat "$input" | cat > /dev/null; }
-pipe_quib() { "$quib" "$input" /dev/stdout | cat > /dev/null; }
-utf8_null_cat() { cat "$input" > /dev/null; }
-utf8_null_quib() { "$quib" "$input" /dev/null --utf8; }
-entities_null_cat() { cat "$entities" > /dev/null; }
-entities_null_quib() { "$quib" "$entities" /dev/null; }
+seconds() { local t0 t1; t0=$(date +%s.%N); "$@"; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
+median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-pairs=(to_file to_null pipe utf8_null entities_null)
-for i in $(seq "$runs"); do
-  for p in "${pairs[@]}"; do
-    sync
-    times[${p}_cat]+="$(seconds ${p}_cat) "
-    sync
-    times[${p}_quib]+="$(seconds ${p}_quib) "
+# A row: a label, a baseline command and quib's command, run alternately.
+declare -a labels base_cmds quib_cmds
+row() { labels+=("$1"); base_cmds+=("$2"); quib_cmds+=("$3"); }
+for kind in "${corpora[@]}"; do
+  f=$(corpus "$kind")
+  cat "$f" > /dev/null
+  for impl in "${impls[@]}"; do
+    q="QUIB_IMPLEMENTATION=$impl $quib"
+    row "$kind $impl file" "rm -f $work/out.cat; cat $f > $work/out.cat" "rm -f $work/out.quib; $q $f $work/out.quib"
+    row "$kind $impl null" "cat $f > /dev/null" "$q $f /dev/null"
+    row "$kind $impl pipe" "cat $f | cat > /dev/null" "$q $f - | cat > /dev/null"
+    row "$kind $impl --html / plain" "$q $f /dev/null" "$q $f /dev/null --html"
+    row "$kind $impl --check / plain" "$q $f /dev/null" "$q $f /dev/null --check 2>/dev/null || true"
   done
 done
-printf '%s MiB input, %s runs each, medians\n' "$mb" "$runs"
-printf '%-13s %10s %10s %10s %10s %8s\n' target "cat s" "quib s" "cat MB/s" "quib MB/s" ratio
-for p in "${pairs[@]}"; do
-  bytes=$(stat -c %s "$input")
-  [ "$p" = entities_null ] && bytes=$(stat -c %s "$entities")
-  c=$(tr ' ' '\n' <<<"${times[${p}_cat]}" | grep . | median)
-  q=$(tr ' ' '\n' <<<"${times[${p}_quib]}" | grep . | median)
-  printf '%-13s %10.3f %10.3f %10.0f %10.0f %8.2f\n' "$p" "$c" "$q" \
-    "$(echo "$bytes / $c / 1000000" | bc -l)" "$(echo "$bytes / $q / 1000000" | bc -l)" \
-    "$(echo "$q / $c" | bc -l)"
+f=$(corpus scripts)
+cat "$f" > /dev/null
+for impl in "${impls[@]}"; do
+  q="QUIB_IMPLEMENTATION=$impl $quib"
+  row "scripts $impl --html / plain" "$q $f /dev/null" "$q $f /dev/null --html"
 done
 
-# Peak memory: 100 MiB against the full input, and the bare process (help);
-# medians of alternating runs, as single runs here spread by about 100 KiB
-# whatever the input.
-small=$work/corpus-100.html
-[ -s "$small" ] || "$corpus_tool" 100 > "$small"
-rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
-bare_kib="" small_kib="" full_kib=""
+declare -a base_t quib_t
 for i in $(seq "$runs"); do
-  bare_kib+="$(rss "$quib" || true) "
-  small_kib+="$(rss "$quib" "$small" /dev/null) "
-  full_kib+="$(rss "$quib" "$input" /dev/null) "
+  for r in "${!labels[@]}"; do
+    sync
+    base_t[$r]+="$(seconds sh -c "${base_cmds[$r]}") "
+    sync
+    quib_t[$r]+="$(seconds sh -c "${quib_cmds[$r]}") "
+  done
 done
-med() { tr ' ' '\n' <<<"$1" | grep . | median; }
-echo "peak memory (KiB, medians): bare $(med "$bare_kib"), 100 MiB $(med "$small_kib"), $mb MiB $(med "$full_kib")"
+printf '%s MiB per corpus, %s alternating runs, medians\n' "$mb" "$runs"
+printf '%-34s %10s %10s %8s\n' row "base s" "quib s" ratio
+for r in "${!labels[@]}"; do
+  b=$(median <<<"${base_t[$r]}")
+  q=$(median <<<"${quib_t[$r]}")
+  printf '%-34s %10.3f %10.3f %8.2f\n' "${labels[$r]}" "$b" "$q" "$(echo "$q / $b" | bc -l)"
+done
+
+# Peak memory: a tenth of the input against the whole; medians, as single
+# runs here spread by about 100 KiB whatever the input.
+f=$(corpus "${corpora[0]}")
+small=$work/small-$mb.html
+head -c $((mb * 1024 * 1024 / 10)) "$f" > "$small"
+rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+small_kib="" full_kib=""
+for i in $(seq "$runs"); do
+  small_kib+="$(rss "$quib" "$small" /dev/null) "
+  full_kib+="$(rss "$quib" "$f" /dev/null) "
+done
+echo "peak memory (KiB, medians): $((mb / 10)) MiB $(median <<<"$small_kib"), $mb MiB $(median <<<"$full_kib")"
