@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times quib on inputs built to hurt a scanner, against the same size of the
-# German corpus, in one run: a linear scanner keeps every ratio small.
+# German corpus, in one run: a linear scanner keeps every ratio small. Each
+# input with the default conversion and with --html.
 #
 #   bench/pathological.sh [build-dir]
 set -euo pipefail
@@ -16,16 +17,20 @@ make_input() { # name byte-pattern count
 }
 normal=$work/corpus-100.html
 [ -s "$normal" ] || "$build/bench/quib_make_corpus" 100 > "$normal"
-time_of() { /usr/bin/time -f '%e %M' "$quib" "$1" /dev/null 2>&1 | tail -1; }
+time_of() { /usr/bin/time -f '%e %M' "$quib" "$@" 2>&1 | tail -1; }
+m=104857600
 
-printf '%-22s %10s %8s %12s\n' input bytes seconds "peak KiB"
+printf '%-22s %10s %8s %12s %9s %12s\n' input bytes seconds "peak KiB" "--html s" "peak KiB"
 for entry in "lt:b'<':$n" "amp:b'&':$n" "quote:b'\"':$n" "backslash:b'\\\\\\\\':$n" \
-            "lt-gt:b'<>':$n" "amp-quote:b'&\"':$n" "long-line:b'x':104857600" \
-            "lt-100MiB:b'<':104857600" "amp-100MiB:b'&':104857600"; do
+            "lt-gt:b'<>':$n" "amp-quote:b'&\"':$n" "long-line:b'x':$m" \
+            "lt-100MiB:b'<':$m" "amp-100MiB:b'&':$m" "quote-100MiB:b'\"':$m" \
+            "backslash-100MiB:b'\\\\\\\\':$((m / 2))" "gt-100MiB:b'>':$m" \
+            "x-gt-100MiB:b'x>':$((m / 2))"; do
   IFS=: read -r name pattern count <<<"$entry"
   f=$(make_input "$name" "$pattern" "$count")
-  read -r s kib <<<"$(time_of "$f")"
-  printf '%-22s %10s %8s %12s\n' "$name" "$(stat -c %s "$f")" "$s" "$kib"
+  read -r s kib <<<"$(time_of "$f" /dev/null)"
+  read -r hs hkib <<<"$(time_of "$f" /dev/null --html)"
+  printf '%-22s %10s %8s %12s %9s %12s\n' "$name" "$(stat -c %s "$f")" "$s" "$kib" "$hs" "$hkib"
 done
-read -r s kib <<<"$(time_of "$normal")"
+read -r s kib <<<"$(time_of "$normal" /dev/null)"
 printf '%-22s %10s %8s %12s\n' "German corpus" "$(stat -c %s "$normal")" "$s" "$kib"

@@ -140,18 +140,19 @@ struct scalar_parts {
 };
 
 // Writes the first n bytes of chunk p to o, each quote in quotes replaced by
-// its mark (opening where quote_mask has its bit) and a line end before each
-// byte in breaks; returns the number of bytes written. Each stretch between
-// two edits is copied as a whole chunk, whose excess the next write covers:
-// the input block has slack behind it, and the output room covers the widest
-// chunk.
+// its mark (opening where quote_mask has its bit), a line end before each
+// byte in breaks, and the bytes in drops left out; returns the number of
+// bytes written. Each stretch between two edits is copied as a whole chunk,
+// whose excess the next write covers: the input block has slack behind it,
+// and the output room covers the widest chunk.
 inline std::size_t copy_with_edits(unsigned char* o, const unsigned char* p, unsigned n,
                                    std::uint64_t quotes, std::uint64_t quote_mask,
-                                   std::uint64_t breaks, const quote_marks& marks)
+                                   std::uint64_t breaks, std::uint64_t drops,
+                                   const quote_marks& marks)
 {
     std::size_t k = 0;
     unsigned from = 0;
-    for (std::uint64_t e = quotes | breaks; e != 0; e &= e - 1) {
+    for (std::uint64_t e = quotes | breaks | drops; e != 0; e &= e - 1) {
         const unsigned i = lowest_bit(e);
         std::memcpy(o + k, p + from, CHUNK);
         k += i - from;
@@ -164,10 +165,29 @@ inline std::size_t copy_with_edits(unsigned char* o, const unsigned char* p, uns
             std::memcpy(o + k, mark.bytes, MARK_MAX);
             k += mark.len;
             from = i + 1;
+        } else if ((drops >> i & 1) != 0) {
+            from = i + 1;
         }
     }
     std::memcpy(o + k, p + from, CHUNK);
     return k + (n - from);
+}
+
+// The backslashes of a chunk that begin an escape: in each run of
+// backslashes, the first, the third, ...; each makes the byte after it
+// literal. A chunk never begins inside an escape.
+inline std::uint64_t escape_starts_of(std::uint64_t backslashes)
+{
+    constexpr std::uint64_t EVEN = 0x5555555555555555u;
+    std::uint64_t starts = 0;
+    for (std::uint64_t runs = backslashes & ~(backslashes << 1); runs != 0; runs &= runs - 1) {
+        const unsigned s = lowest_bit(runs);
+        const std::uint64_t after = ~backslashes >> s;
+        const unsigned len = after == 0 ? CHUNK - s : lowest_bit(after);
+        const std::uint64_t run = (len == CHUNK ? ALL : (std::uint64_t{1} << len) - 1) << s;
+        starts |= run & (s % 2 == 0 ? EVEN : ~EVEN);
+    }
+    return starts;
 }
 
 // All ones if the top bit of x is set, else zero.
@@ -208,8 +228,10 @@ template <class Isa, bool StopAtQuote, bool ByteMarks>
     while (p <= run.last_p && o <= run.last_o) {
         __builtin_prefetch(p + PREFETCH_DISTANCE);
         const chunk_masks m = Isa::classify(p);
-        const std::uint64_t tag_mask = Isa::prefix_xor(m.open | m.close) ^ in_tag;
-        const std::uint64_t stops = m.backslash | (m.open & ~tag_mask) | (m.close & tag_mask) |
+        // Without a '<' or an open tag, every '>' is an ordinary byte.
+        const std::uint64_t closes = (m.open | in_tag) == 0 ? 0 : m.close;
+        const std::uint64_t tag_mask = Isa::prefix_xor(m.open | closes) ^ in_tag;
+        const std::uint64_t stops = m.backslash | (m.open & ~tag_mask) | (closes & tag_mask) |
                                     (StopAtQuote ? m.quote & ~tag_mask : 0);
         const std::uint64_t quotes = m.quote & ~tag_mask;
         if (stops != 0 || (!ByteMarks && quotes != 0)) {
@@ -228,7 +250,7 @@ template <class Isa, bool StopAtQuote, bool ByteMarks>
             carried = 0;
         }
         const std::uint64_t quote_mask = Isa::prefix_xor(quotes) ^ in_quote;
-        const std::uint64_t events = ~(tag_mask | quote_mask | entity_bytes) | m.close;
+        const std::uint64_t events = ~(tag_mask | quote_mask | entity_bytes) | closes;
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
         if constexpr (ByteMarks) {
@@ -279,6 +301,7 @@ open_context scan_chunks_as(scan_state& st)
     std::uint64_t last_events = 0;
     // The bytes of the next chunk that belong to an entity passed as text.
     std::uint64_t carried_entity_bytes = 0;
+    bool try_plain = true; // the plain chunks' loop first
     const auto current_last_char = [&] {
         return last_chunk != nullptr ? last_chunk[highest_bit(last_events)] : last_char;
     };
@@ -291,7 +314,7 @@ open_context scan_chunks_as(scan_state& st)
             out_block = st.out.block;
             out_cap = st.out.cap;
         }
-        if (!BreakTags) {
+        if (!BreakTags && try_plain) {
             chunk_run run{in_block + in_pos,
                           in_block + in_len - CHUNK,
                           out_block + out_len,
@@ -318,10 +341,30 @@ open_context scan_chunks_as(scan_state& st)
         }
         // A chunk of any other kind.
         const unsigned char* p = in_block + in_pos;
-        const chunk_masks m = Isa::classify(p);
+        chunk_masks m = Isa::classify(p);
+        // Escapes: the byte after an escaping backslash is literal, whatever
+        // it is; the backslash goes where that byte is one of the four
+        // escapable ones, and stays before any other. An escape that the
+        // chunk's end cuts in two goes to the handler.
+        std::uint64_t escape_starts = 0;
+        std::uint64_t escaped = 0;
+        std::uint64_t drops = 0;
+        std::uint64_t p_close_escaped = 0; // escaped '>'
+        if (m.backslash != 0) {
+            escape_starts = escape_starts_of(m.backslash);
+            escaped = escape_starts << 1;
+            drops = (escaped & (m.quote | m.open | m.close | m.backslash)) >> 1;
+            p_close_escaped = escaped & m.close;
+            m.quote &= ~escaped;
+            m.open &= ~escaped;
+            m.close &= ~escaped;
+            m.amp &= ~escaped;
+        }
 
         // Bit set for '<' and the bytes inside a tag; clear for its '>'.
-        const std::uint64_t tag_mask = Isa::prefix_xor(m.open | m.close) ^ in_tag;
+        // Without a '<' or an open tag, every '>' is an ordinary byte.
+        const std::uint64_t closes = (m.open | in_tag) == 0 ? 0 : m.close;
+        const std::uint64_t tag_mask = Isa::prefix_xor(m.open | closes) ^ in_tag;
         // The '&'s outside tags. Without -z an entity that changes nothing
         // needs no handler (with it, the line-break rule would have to look
         // past the entity).
@@ -334,8 +377,8 @@ open_context scan_chunks_as(scan_state& st)
                                                 carried_entity_bytes);
             }
         }
-        const std::uint64_t needs_handler = m.backslash | amps | (m.open & ~tag_mask) |
-                                            (m.close & tag_mask) |
+        const std::uint64_t needs_handler = (escape_starts & std::uint64_t{1} << (CHUNK - 1)) | amps |
+                                            (m.open & ~tag_mask) | (closes & tag_mask) |
                                             (StopAtQuote ? m.quote & ~tag_mask : 0);
         // Most chunks go through whole.
         const bool whole = needs_handler == 0;
@@ -346,32 +389,37 @@ open_context scan_chunks_as(scan_state& st)
         // its closing quote. Bits from n on are never used.
         const std::uint64_t quotes = m.quote & ~tag_mask & valid;
         const std::uint64_t quote_mask = Isa::prefix_xor(quotes) ^ in_quote;
-        const std::uint64_t tag_ends = m.close & valid;
+        const std::uint64_t tag_ends = closes & valid;
 
         // last_char: the last top-level ordinary byte, tag end or closing
-        // quote (a closing quote is outside both masks).
-        const std::uint64_t events = (~(tag_mask | quote_mask | entity_bytes) | tag_ends) & valid;
+        // quote (a closing quote is outside both masks), or escaped byte,
+        // wherever it is; not a backslash that escapes.
+        const std::uint64_t events =
+            (~(tag_mask | quote_mask | entity_bytes) | tag_ends | escaped) & ~escape_starts & valid;
 
         unsigned char* o = out_block + out_len;
         std::uint64_t breaks = 0;
         if constexpr (BreakTags) {
+            // After a tag's end or an escaped '>' (a stray one stops the chunk).
             breaks = m.open & ~quote_mask & valid &
-                     ((tag_ends << 1) | (current_last_char() == '>' ? 1 : 0));
+                     (((tag_ends | (escaped & p_close_escaped)) << 1) |
+                      (current_last_char() == '>' ? 1 : 0));
         }
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
-        if (ByteMarks && breaks == 0) {
+        if (ByteMarks && breaks == 0 && drops == 0) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
                                       open_byte, close_byte);
             out_len += n;
         } else {
-            out_len += copy_with_edits(o, p, n, quotes, quote_mask, breaks, marks);
+            out_len += copy_with_edits(o, p, n, quotes, quote_mask, breaks, drops & valid, marks);
         }
 
         if (whole) {
             in_pos += CHUNK;
             in_tag = spread_top_bit(tag_mask);
             in_quote = spread_top_bit(quote_mask);
+            try_plain = true;
             continue;
         }
         in_pos += n;
@@ -380,34 +428,44 @@ open_context scan_chunks_as(scan_state& st)
             in_tag = spread_top_bit(tag_mask << (64 - n));
             in_quote = spread_top_bit(quote_mask << (64 - n));
         }
-        if (p[n] != '&' || in_len - in_pos <= ENTITY_NAME_MAX) {
-            break;
-        }
-        const unsigned char* name = p + n + 1;
-        const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
-        if (out_cap - out_len < CHUNK_OUT_MAX) {
-            st.out.len = out_len;
-            flush_output(st);
-            out_len = st.out.len;
-            out_block = st.out.block;
-            out_cap = st.out.cap;
-        }
-        if (!is_quote_entity(name, len)) {
-            std::memcpy(out_block + out_len, p + n, 1 + len);
-            out_len += 1 + len;
-        } else if (StopAtQuote) {
-            break;
-        } else {
-            const quote_mark& mark = in_quote != 0 ? marks.close : marks.open;
-            std::memcpy(out_block + out_len, mark.bytes, MARK_MAX);
-            out_len += mark.len;
-            if (in_quote != 0) {
-                last_char = '"';
-                last_chunk = nullptr;
+        // The entity at the stop, and those right after it, as the handler
+        // would take them; then on without the plain chunks' loop, which
+        // would only stop at the next of a run of entities again.
+        bool entities = false;
+        bool quote_stop = false;
+        while (in_len - in_pos > ENTITY_NAME_MAX && in_block[in_pos] == '&') {
+            const unsigned char* name = in_block + in_pos + 1;
+            const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
+            if (out_cap - out_len < CHUNK_OUT_MAX) {
+                st.out.len = out_len;
+                flush_output(st);
+                out_len = st.out.len;
+                out_block = st.out.block;
+                out_cap = st.out.cap;
             }
-            in_quote = ~in_quote;
+            if (!is_quote_entity(name, len)) {
+                std::memcpy(out_block + out_len, name - 1, 1 + len);
+                out_len += 1 + len;
+            } else if (StopAtQuote) {
+                quote_stop = true;
+                break;
+            } else {
+                const quote_mark& mark = in_quote != 0 ? marks.close : marks.open;
+                std::memcpy(out_block + out_len, mark.bytes, MARK_MAX);
+                out_len += mark.len;
+                if (in_quote != 0) {
+                    last_char = '"';
+                    last_chunk = nullptr;
+                }
+                in_quote = ~in_quote;
+            }
+            in_pos += 1 + len;
+            entities = true;
         }
-        in_pos += 1 + len;
+        if (!entities || quote_stop) {
+            break;
+        }
+        try_plain = false;
     }
     st.in.pos = in_pos;
     st.out.len = out_len;

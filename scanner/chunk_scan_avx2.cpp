@@ -20,8 +20,8 @@ inline std::uint64_t bits_of(__m256i lo, __m256i hi, __m256i byte)
 }
 
 struct avx2_parts : scalar_parts {
-    static chunk_masks classify(const unsigned char* p);
-    static name_masks name_bytes(const unsigned char* p)
+    [[gnu::always_inline]] static chunk_masks classify(const unsigned char* p);
+    [[gnu::always_inline]] static name_masks name_bytes(const unsigned char* p)
     {
         const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
@@ -31,7 +31,7 @@ struct avx2_parts : scalar_parts {
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
 };
 
-chunk_masks avx2_parts::classify(const unsigned char* p)
+inline chunk_masks avx2_parts::classify(const unsigned char* p)
 {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));

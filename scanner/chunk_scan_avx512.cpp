@@ -11,7 +11,7 @@
 namespace {
 
 struct avx512_parts : scalar_parts {
-    static chunk_masks classify(const unsigned char* p)
+    [[gnu::always_inline]] static chunk_masks classify(const unsigned char* p)
     {
         const __m512i v = _mm512_loadu_si512(p);
         return {_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')),
@@ -21,7 +21,7 @@ struct avx512_parts : scalar_parts {
                 _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\\'))};
     }
 
-    static name_masks name_bytes(const unsigned char* p)
+    [[gnu::always_inline]] static name_masks name_bytes(const unsigned char* p)
     {
         const __m512i v = _mm512_loadu_si512(p);
         return {_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(';')) |

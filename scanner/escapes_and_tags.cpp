@@ -2,6 +2,7 @@
 // conversion.
 
 #include <cstddef>
+#include <cstring>
 
 #include "check.h"
 #include "scanner.h"
@@ -44,11 +45,62 @@ void copy_tag(scan_state& st)
     finish_tag(st);
 }
 
+namespace {
+
+// Inside a tag, without --check: the bytes up to the next backslash (or the
+// block's end, or the tag's end) in one loop, nested levels counted as they
+// come, copied at once. Returns true where the tag has ended.
+bool copy_tag_run(scan_state& st, std::size_t& depth)
+{
+    const unsigned char* b = st.in.block;
+    const std::size_t start = st.in.pos;
+    std::size_t i = start;
+    bool ended = false;
+    bool saw_end = false;
+    for (; i < st.in.len; ++i) {
+        const unsigned char c = b[i];
+        if (c == '<') {
+            ++depth;
+        } else if (c == '>') {
+            saw_end = true;
+            if (--depth == 0) {
+                ++i;
+                ended = true;
+                break;
+            }
+        } else if (c == '\\') {
+            break;
+        }
+    }
+    for (std::size_t at = start; at < i;) {
+        if (st.out.len == st.out.cap) {
+            flush_output(st);
+        }
+        const std::size_t n = i - at < st.out.cap - st.out.len ? i - at : st.out.cap - st.out.len;
+        std::memcpy(st.out.block + st.out.len, b + at, n);
+        st.out.len += n;
+        at += n;
+    }
+    st.in.pos = i;
+    if (saw_end) {
+        st.last_char = '>';
+    }
+    return ended;
+}
+
+} // namespace
+
 void finish_tag(scan_state& st)
 {
     std::size_t depth = 1;
     for (;;) {
-        copy_run(st, TAG_STOPS.member);
+        if (st.check == nullptr && st.pushed_char == NO_PUSHED_CHAR) {
+            if (copy_tag_run(st, depth)) {
+                return;
+            }
+        } else {
+            copy_run(st, TAG_STOPS.member);
+        }
         int c = read_char(st);
         switch (c) {
         case '>':

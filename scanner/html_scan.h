@@ -401,7 +401,7 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                                   marks.open.bytes[0], marks.close.bytes[0]);
         st.out.len += HTML_WINDOW;
     } else {
-        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks,
+        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks, 0,
                                       marks);
     }
     h.quote_open = open_at_end;
