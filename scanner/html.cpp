@@ -383,6 +383,30 @@ void html_end_tag(scan_state& st, html_state& h)
     }
 }
 
+bool html_settle_pending(scan_state& st, html_state& h, unsigned char c)
+{
+    if (h.mode == html_mode::lt) {
+        if (opens_markup(c)) {
+            return false;
+        }
+        write_text(st, h, '<');
+    } else if (h.mode == html_mode::amp) {
+        if ((is_reference_byte(c) && h.ref_len < QUOTE_REF_NAME_MAX) ||
+            (c == ';' && is_quote_reference(h.ref_name, h.ref_len))) {
+            return false;
+        }
+        // No quote reference: '&' and the name are ordinary bytes.
+        write_text(st, h, '&');
+        for (std::size_t i = 0; i < h.ref_len; ++i) {
+            write_text(st, h, h.ref_name[i]);
+        }
+    } else {
+        return false;
+    }
+    h.mode = html_mode::prose;
+    return true;
+}
+
 void html_step(scan_state& st, html_state& h, unsigned char c)
 {
     if (h.report != nullptr && h.quote_open) {
@@ -420,30 +444,23 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             }
             break;
         case html_mode::lt:
-            if (opens_markup(c)) {
-                html_start_markup(st, h, c);
-                break;
+            if (html_settle_pending(st, h, c)) {
+                continue;
             }
-            write_text(st, h, '<');
-            h.mode = html_mode::prose;
-            continue;
+            html_start_markup(st, h, c);
+            break;
         case html_mode::amp:
-            if (is_reference_byte(c) && h.ref_len < QUOTE_REF_NAME_MAX) {
+            if (html_settle_pending(st, h, c)) {
+                continue;
+            }
+            if (c != ';') {
                 h.ref_name[h.ref_len++] = c;
                 break;
             }
+            // 24&quot; is as much an inch mark as 24".
             h.mode = html_mode::prose;
-            if (c == ';' && is_quote_reference(h.ref_name, h.ref_len)) {
-                // 24&quot; is as much an inch mark as 24".
-                html_toggle_quotation(st, h, h.ref_before);
-                break;
-            }
-            // No quote reference: '&' and the name are ordinary bytes.
-            write_text(st, h, '&');
-            for (std::size_t i = 0; i < h.ref_len; ++i) {
-                write_text(st, h, h.ref_name[i]);
-            }
-            continue;
+            html_toggle_quotation(st, h, h.ref_before);
+            break;
         case html_mode::backslash:
             h.mode = html_mode::prose;
             switch (c) {

@@ -119,6 +119,9 @@ void scan_html(scan_state& st);
 
 // One input byte through the state machine; the end of the input.
 void html_step(scan_state& st, html_state& h, unsigned char c);
+// Where c shows a pending '<' or '&' (with the name read after it) to be
+// text, writes it and returns to prose without reading c.
+bool html_settle_pending(scan_state& st, html_state& h, unsigned char c);
 void html_end(scan_state& st, html_state& h);
 
 // Shared with the chunk path.

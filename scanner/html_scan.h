@@ -23,6 +23,9 @@
 namespace {
 
 constexpr std::size_t HTML_WINDOW = 64;
+// Bytes after a window that its reading may look at: a reference's name, a
+// tag's first bytes.
+constexpr std::size_t LOOKAHEAD = 16;
 constexpr std::uint64_t HTML_ALL = ~std::uint64_t{0};
 
 // Bit i: the XOR of bits 0..i of x.
@@ -276,88 +279,140 @@ inline element_kind element_at(const unsigned char* p, std::size_t n)
     return element_of(name, n);
 }
 
-// The common window: prose outside code elements, with quotes and tags whose
-// ends the masks tell (tag_end_at_hand), taken at once as the default
-// conversion's chunks are. Tags are found one by one for their names; the
-// quotation's state follows from a prefix XOR of the prose quotes, begun
-// anew after each block element; the marks and -z's line ends are written
-// with the chunk's copy. Stops before the first byte that needs more (an
-// escape, a possible quote reference, a comment or other markup, a code or
-// raw element, a tag that goes on past the window) and returns where: the
-// caller reads on from there, state by state.
+// The common window, taken at once as the default conversion's chunks are:
+// prose with its quotes, quote references, escapes and tags whose ends the
+// masks tell (tag_end_at_hand), and the text of code elements, which keeps
+// its quotes, references and backslashes. The events (tags, '&', '\') are
+// taken in order, tags for their names; the quotation's state then follows
+// from a prefix XOR of the prose's quotes, begun anew after each block
+// element's end; the marks, the dropped bytes (escaping backslashes, a quote
+// reference's name) and -z's line ends are written with the chunk's copy.
+// Stops before the first byte that needs more (other markup, raw text, a tag
+// or reference or escape that goes on past the window) and returns where:
+// the caller reads on from there, state by state. The LOOKAHEAD bytes after
+// the window are at hand.
 template <class Isa, class Window>
 std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                        lazy_masks<Window>& m)
 {
     const std::uint64_t lt = m[B_LT];
-    // An '&' that may begin a quote reference.
-    std::uint64_t references = 0;
-    for (std::uint64_t a = m[B_AMP]; a != 0; a &= a - 1) {
-        const unsigned at = static_cast<unsigned>(__builtin_ctzll(a));
-        switch (p[at + 1]) {
-        case 'q':
-        case 'Q':
-        case 'b':
-        case 'l':
-        case 'r':
-        case '#':
-            references |= std::uint64_t{1} << at;
-            break;
-        default:
-            break;
-        }
-    }
     std::size_t end = HTML_WINDOW;
-    std::uint64_t tags = 0;       // the bytes of the tags, '<' to '>'
-    std::uint64_t tag_starts = 0; // their '<'
-    std::uint64_t boundaries = 0; // the '>' of block elements
+    std::uint64_t tags = 0;            // the bytes of the tags, '<' to '>'
+    std::uint64_t breakable = 0;       // the '<' of tags outside code elements
+    std::uint64_t boundaries = 0;      // the '>' of block elements
+    std::uint64_t verbatim_text = 0;   // the bytes of code elements' text
+    std::uint64_t drops = 0;           // bytes not written
+    std::uint64_t literal = 0;         // bytes an escape made literal
+    std::uint64_t escapes = 0;         // the backslashes that escape
+    std::uint64_t references = 0;      // the '&' of quote references
     const tag_bytes tb = lt != 0 ? tag_bytes_of(m) : tag_bytes{};
     const std::uint64_t name_ends = lt != 0 ? m[B_BLANK] | m[B_SLASH] | m[B_GT] : 0;
-    // In the order of the input: inside a tag, nothing counts but its end.
-    std::uint64_t events = lt | m[B_BACKSLASH] | references;
+    const auto span = [](std::size_t from, std::size_t to) {
+        return from >= to ? 0 : (to == HTML_WINDOW ? HTML_ALL : (std::uint64_t{1} << to) - 1) &
+                                    (HTML_ALL << from);
+    };
+    std::size_t text_from = 0; // where the text since the last tag began
+    // In the order of the input: inside a tag, nothing counts but its end;
+    // in a code element's text, nothing but tags.
+    std::uint64_t events = lt | m[B_AMP] | m[B_BACKSLASH];
     while (events != 0) {
         const unsigned t = static_cast<unsigned>(__builtin_ctzll(events));
         events &= events - 1;
-        if ((lt >> t & 1) == 0) {
-            end = t; // an escape, or perhaps a quote reference
+        const unsigned char c = p[t];
+        if (c == '<') {
+            const unsigned char next = p[t + 1];
+            if (!opens_markup(next)) {
+                continue; // a '<' that is text
+            }
+            const bool end_tag = next == '/';
+            const unsigned name_at = t + (end_tag ? 2 : 1);
+            std::uint64_t name_stops = 0;
+            if (is_letter(p[name_at]) && name_at + 1 < HTML_WINDOW) {
+                name_stops = name_ends & (HTML_ALL << (name_at + 1));
+            }
+            const std::size_t k =
+                name_stops == 0 ? 0 : static_cast<std::size_t>(__builtin_ctzll(name_stops));
+            const std::size_t tag_end = k == 0 ? 0 : tag_end_at_hand(tb, k);
+            const element_kind kind =
+                tag_end == 0 || k - name_at > HTML_NAME_MAX
+                    ? element_kind{false, -1, -1, false}
+                    : element_at(p + name_at, k - name_at);
+            // Comments, declarations, a tag not at hand, one that starts raw
+            // text: read on from its '<'.
+            if (tag_end == 0 || (!end_tag && (kind.raw >= 0 || kind.plaintext))) {
+                end = t;
+                break;
+            }
+            if (h.verbatim_total != 0) {
+                verbatim_text |= span(text_from, t);
+            } else {
+                breakable |= std::uint64_t{1} << t;
+            }
+            const std::uint64_t bytes = span(t, tag_end + 1);
+            tags |= bytes;
+            events &= ~bytes;
+            text_from = tag_end + 1;
+            if (kind.block) {
+                boundaries |= std::uint64_t{1} << tag_end;
+            }
+            if (kind.verbatim >= 0) {
+                unsigned long& count = h.verbatim[kind.verbatim];
+                if (!end_tag) {
+                    if (h.verbatim_total == 0) {
+                        h.verbatim_first = static_cast<std::uint8_t>(kind.verbatim);
+                    }
+                    ++count;
+                    ++h.verbatim_total;
+                } else if (count > 0) {
+                    --count;
+                    --h.verbatim_total;
+                }
+            }
+            continue;
+        }
+        if (h.verbatim_total != 0) {
+            continue; // '&' and '\' are text in a code element
+        }
+        if (c == '&') {
+            const std::size_t len = quote_reference_at(p + t + 1);
+            if (len == 0) {
+                continue; // an ordinary '&', its name ordinary bytes
+            }
+            if (t + len >= HTML_WINDOW) {
+                end = t;
+                break;
+            }
+            // A quote whose other bytes are not written.
+            const std::uint64_t name = span(t + 1, t + 1 + len);
+            references |= std::uint64_t{1} << t;
+            drops |= name;
+            continue;
+        }
+        // A backslash.
+        if (t + 1 >= HTML_WINDOW) {
+            end = t; // its escape goes on past the window
             break;
         }
-        const unsigned char next = p[t + 1];
-        if (!opens_markup(next)) {
-            continue; // a '<' that is text
+        const unsigned char e = p[t + 1];
+        if (e == '<' && opens_markup(p[t + 2])) {
+            continue; // text before markup that stays markup
         }
-        const bool end_tag = next == '/';
-        const unsigned name_at = t + (end_tag ? 2 : 1);
-        std::uint64_t name_stops = 0;
-        if (is_letter(p[name_at]) && name_at + 1 < HTML_WINDOW) {
-            name_stops = name_ends & (HTML_ALL << (name_at + 1));
+        escapes |= std::uint64_t{1} << t;
+        if (e == '"' || e == '>' || e == '\\' || e == '<') {
+            drops |= std::uint64_t{1} << t;
         }
-        const std::size_t k =
-            name_stops == 0 ? 0 : static_cast<std::size_t>(__builtin_ctzll(name_stops));
-        const std::size_t tag_end = k == 0 ? 0 : tag_end_at_hand(tb, k);
-        const element_kind kind =
-            tag_end == 0 || k - name_at > HTML_NAME_MAX
-                ? element_kind{false, -1, -1, false}
-                : element_at(p + name_at, k - name_at);
-        // Comments, declarations, a tag not at hand, one that starts code or
-        // raw text: read on from its '<'.
-        if (tag_end == 0 || (!end_tag && (kind.verbatim >= 0 || kind.raw >= 0 || kind.plaintext))) {
-            end = t;
-            break;
-        }
-        const std::uint64_t bytes = ((std::uint64_t{2} << tag_end) - 1) & (HTML_ALL << t);
-        tags |= bytes;
-        events &= ~bytes;
-        tag_starts |= std::uint64_t{1} << t;
-        if (kind.block) {
-            boundaries |= std::uint64_t{1} << tag_end;
-        }
+        literal |= std::uint64_t{2} << t;
+        events &= ~(std::uint64_t{2} << t);
     }
     if (end == 0) {
         return 0;
     }
-    const std::uint64_t valid = end == HTML_WINDOW ? HTML_ALL : (std::uint64_t{1} << end) - 1;
-    const std::uint64_t quotes = m[B_QUOTE] & ~tags & valid;
+    const std::uint64_t valid = span(0, end);
+    if (h.verbatim_total != 0) {
+        verbatim_text |= span(text_from, end);
+    }
+    const std::uint64_t quotes =
+        ((m[B_QUOTE] & ~tags & ~literal & ~verbatim_text) | references) & valid;
     // The quotation's state after each byte, segment by segment between the
     // block elements' ends, after which no quotation is open.
     std::uint64_t quote_mask = 0;
@@ -377,34 +432,38 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
         state = 0; // the block element has ended the quotation
         from = ~upto;
     }
-    const bool open_at_end = state != 0;
 
     std::uint64_t breaks = 0;
     if (st.break_tags) {
         const std::uint64_t after_gt = (m[B_GT] & valid) << 1 | (st.last_char == '>' ? 1 : 0);
-        breaks = tag_starts & after_gt & ~quote_mask;
+        breaks = breakable & after_gt & ~quote_mask;
     }
-    // last_char: the last prose byte outside a quotation, tag end or
-    // closing quote (a closing quote is outside the mask).
+    // last_char: the last prose byte written outside a quotation, tag end,
+    // closing quote (outside the mask; a reference's stands for '"') or
+    // byte an escape made literal (wherever it is).
     const std::uint64_t tag_ends = tags & ~(tags >> 1) & valid;
-    const std::uint64_t last_events = ((~tags & ~quote_mask) | tag_ends) & valid;
+    const std::uint64_t last_events =
+        (((~tags & ~quote_mask & ~verbatim_text & ~escapes & ~drops) | tag_ends | literal) &
+         valid);
     if (last_events != 0) {
-        st.last_char = p[63 - __builtin_clzll(last_events)];
+        const unsigned last = static_cast<unsigned>(63 - __builtin_clzll(last_events));
+        st.last_char = (references >> last & 1) != 0 ? '"' : p[last];
     }
     if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
         flush_output(st);
     }
     unsigned char* o = st.out.block + st.out.len;
     const quote_marks& marks = st.marks;
-    if (breaks == 0 && marks.open.len == 1 && marks.close.len == 1 && end == HTML_WINDOW) {
+    if (breaks == 0 && drops == 0 && marks.open.len == 1 && marks.close.len == 1 &&
+        end == HTML_WINDOW) {
         Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
                                   marks.open.bytes[0], marks.close.bytes[0]);
         st.out.len += HTML_WINDOW;
     } else {
-        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks, 0,
-                                      marks);
+        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks,
+                                      drops & valid, marks);
     }
-    h.quote_open = open_at_end;
+    h.quote_open = state != 0;
     h.prev_byte = p[end - 1];
     return end;
 }
@@ -418,7 +477,7 @@ void scan_html_windows(scan_state& st)
     const unsigned char* const in = st.in.block;
     const std::size_t len = st.in.len;
     std::size_t pos = st.in.pos;
-    while (len - pos >= HTML_WINDOW) {
+    while (len - pos >= HTML_WINDOW + LOOKAHEAD) {
         if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
             flush_output(st);
         }
@@ -427,7 +486,7 @@ void scan_html_windows(scan_state& st)
         lazy_masks<Window> m(p);
         std::size_t i = 0;      // the next byte to read
         const auto plain_prose = [&h] {
-            return h.mode == html_mode::prose && h.verbatim_total == 0 && h.report == nullptr;
+            return h.mode == html_mode::prose && h.report == nullptr;
         };
         if (plain_prose()) {
             // The next window starts where this one needs more than the
@@ -592,7 +651,12 @@ void scan_html_windows(scan_state& st)
                 break;
             }
             default:
-                step(i);
+                // A '<' or '&' the last window ended with: settled by the
+                // byte after it, the rest of a run of them goes as prose.
+                copy_to(i);
+                if (!html_settle_pending(st, h, p[i])) {
+                    step(i);
+                }
                 break;
             }
         }

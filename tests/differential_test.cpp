@@ -151,7 +151,8 @@ TEST(differential_test, last_char_is_kept_exactly)
     const auto scanners = every_scanner();
     std::vector<std::string> inputs;
     for (std::size_t at = 40; at < 70; ++at) {
-        for (const char* tail : {"<i unterminated", "&unknown", "\\"}) {
+        for (const char* tail : {"<i unterminated", "&unknown", "\\", "<i open \\\"q",
+                                 "\"open \\\\x"}) {
             inputs.push_back(std::string(at, 'x') + "&abcdefgh;" + std::string(5, 'y') + "&ab;" +
                              tail + std::string(70, 'z'));
             inputs.push_back(std::string(at, 'x') + "&abcdefgh;" + tail + std::string(70, 'z'));
