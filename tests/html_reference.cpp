@@ -357,6 +357,11 @@ constexpr std::array<const char*, 6> verbatim_names = {"pre", "code", "kbd", "sa
 std::string html_reference_convert(std::string_view in, bool break_tags,
                                    const std::string& open, const std::string& close)
 {
+    // A page in UTF-16 (its byte order mark first) is copied as it is.
+    if (in.size() >= 2 &&
+        ((in[0] == '\xFF' && in[1] == '\xFE') || (in[0] == '\xFE' && in[1] == '\xFF'))) {
+        return std::string(in);
+    }
     std::string out;
     bool quoted = false;
     std::array<int, verbatim_names.size()> verbatim_count{};
