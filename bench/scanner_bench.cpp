@@ -1,5 +1,6 @@
 // Throughput of each implementation in memory, one thread, on 64 MiB of the
-// corpus: the default conversion, with -z, with UTF-8 marks, and --html.
+// corpus: the default conversion, with -z, with UTF-8 marks, --html, and
+// each of the two with --check (the spots counted, not printed).
 
 #include <benchmark/benchmark.h>
 
@@ -60,6 +61,10 @@ const bool registered = [] {
         utf8.form = mark_form::utf8;
         pass_options html = plain;
         html.html = true;
+        pass_options check = plain;
+        check.check = true;
+        pass_options html_check = html;
+        html_check.check = true;
         benchmark::RegisterBenchmark(("default/" + name).c_str(), scan, &impl, plain)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("z/" + name).c_str(), scan, &impl, z)
@@ -67,6 +72,10 @@ const bool registered = [] {
         benchmark::RegisterBenchmark(("utf8/" + name).c_str(), scan, &impl, utf8)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("html/" + name).c_str(), scan, &impl, html)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("check/" + name).c_str(), scan, &impl, check)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("html-check/" + name).c_str(), scan, &impl, html_check)
             ->Unit(benchmark::kMillisecond);
     }
     return true;

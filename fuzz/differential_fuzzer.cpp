@@ -2,9 +2,10 @@
 // implementation this processor runs (the byte path included, at a read
 // size taken from the input), and compares all with the reference model of
 // the default conversion or of --html; on a fraction of the inputs also
-// through the reading and writing threads. Any difference aborts with the
-// input as a pasteable byte vector. The first byte chooses -z (bit 0), the
-// read size (bits 1-3), --html (bit 4) and the marks (bits 5-7).
+// through the reading and writing threads; and with --check, whose spots
+// must be the byte path's on every implementation. Any difference aborts
+// with the input as a pasteable byte vector. The first byte chooses -z
+// (bit 0), the read size (bits 1-3), --html (bit 4) and the marks (bits 5-7).
 
 #include <quib/quib.h>
 
@@ -61,6 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         s.impl = &impl;
         if (convert(input, s) != expected) {
             report_difference(impl.name, input, s, marks.name);
+        }
+    }
+    // --check converts the same, and every implementation reports the spots
+    // the byte path reports, in the same order.
+    std::vector<found_spot> byte_spots;
+    s.impl = byte_path();
+    if (scanner_check(input, s, byte_spots) != expected) {
+        report_difference("--check on the byte path", input, s, marks.name);
+    }
+    for (const implementation& impl : implementations) {
+        s.impl = &impl;
+        std::vector<found_spot> spots;
+        if (scanner_check(input, s, spots) != expected || spots != byte_spots) {
+            report_difference("--check", input, s, marks.name);
         }
     }
     s.impl = nullptr;

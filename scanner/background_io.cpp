@@ -237,12 +237,12 @@ unsigned char* ring_memory(std::size_t bytes)
 
 } // namespace
 
-thread_plan plan_threads(const byte_source& source, const byte_sink& sink)
+thread_plan plan_threads(const byte_source& source, const byte_sink& sink, bool reporting)
 {
     thread_plan plan;
     const int target = descriptor_of(sink);
     struct stat s {};
-    if (target < 0 || ::fstat(target, &s) != 0) {
+    if (target < 0 || ::fstat(target, &s) != 0 || (reporting && ::isatty(target) == 1)) {
         return plan;
     }
     plan.writer = true;

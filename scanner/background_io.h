@@ -26,7 +26,7 @@ struct thread_plan {
 // goes to a descriptor or stream; into a device (such as /dev/null), which
 // costs the kernel nothing, also a reader, as the second processor is free.
 // Into a file or pipe the kernel's copy of the output takes that processor.
-thread_plan plan_threads(const byte_source& source, const byte_sink& sink);
+thread_plan plan_threads(const byte_source& source, const byte_sink& sink, bool reporting);
 
 // From flush_output, while the input goes on: starts the writer if the plan
 // has one and it is not running; false where it is not running afterwards

@@ -4,7 +4,7 @@
 
 #include "check.h"
 
-#include <cstring>
+#include <cstdint>
 
 namespace {
 
@@ -13,6 +13,22 @@ namespace {
 constexpr const char* CODE_ELEMENTS[] = {"script", "style", "textarea", "pre",
                                          "code",   "kbd",   "samp",     "tt"};
 constexpr unsigned CODE_ELEMENT_COUNT = sizeof CODE_ELEMENTS / sizeof CODE_ELEMENTS[0];
+constexpr std::size_t NAME_WORD_MAX = 8; // bytes of a name that fit in a word
+
+// The name's bytes as the low bytes of a word, the first lowest.
+constexpr std::uint64_t name_word(const char* name)
+{
+    std::uint64_t w = 0;
+    for (std::size_t k = 0; name[k] != '\0'; ++k) {
+        w |= std::uint64_t{static_cast<unsigned char>(name[k])} << (8 * k);
+    }
+    return w;
+}
+
+constexpr std::uint64_t CODE_ELEMENT_WORDS[CODE_ELEMENT_COUNT] = {
+    name_word(CODE_ELEMENTS[0]), name_word(CODE_ELEMENTS[1]), name_word(CODE_ELEMENTS[2]),
+    name_word(CODE_ELEMENTS[3]), name_word(CODE_ELEMENTS[4]), name_word(CODE_ELEMENTS[5]),
+    name_word(CODE_ELEMENTS[6]), name_word(CODE_ELEMENTS[7])};
 
 void report_boundary(quote_check& c)
 {
@@ -22,66 +38,45 @@ void report_boundary(quote_check& c)
     }
 }
 
-bool is_digit(int c)
-{
-    return c >= '0' && c <= '9';
-}
-
 unsigned char lower(unsigned char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-// A mark has been written: inside an element whose text must not change,
-// and on a page declaring UTF-8 that gets single bytes.
-void note_mark(quote_check& c)
+bool is_name_byte(unsigned char c)
 {
-    for (unsigned i = 0; i < CODE_ELEMENT_COUNT; ++i) {
-        const unsigned bit = 1u << i;
-        if ((c.open_code & ~c.reported_code & bit) != 0) {
-            c.reported_code |= bit;
-            report_spot(*c.out, QUIB_SPOT_QUOTE_IN_CODE, c.line, CODE_ELEMENTS[i]);
-        }
-    }
-    if (c.utf8_line != 0 && c.byte_marks && !c.utf8_reported) {
-        c.utf8_reported = true;
-        report_spot(*c.out, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, c.utf8_line);
-    }
+    return (lower(c) >= 'a' && lower(c) <= 'z') || (c >= '0' && c <= '9');
 }
 
 // The outermost tag has ended: a start or end tag of a code element opens
 // or closes it.
-void note_element(quote_check& c)
+void note_element(quote_check& c, const unsigned char* text, std::size_t len)
 {
-    const unsigned char* t = c.tag_text;
-    std::size_t n = c.tag_len < TAG_TEXT_MAX ? c.tag_len : TAG_TEXT_MAX;
+    const unsigned char* t = text;
+    std::size_t n = len < TAG_TEXT_MAX ? len : TAG_TEXT_MAX;
     const bool end_tag = n > 0 && t[0] == '/';
     if (end_tag) {
         ++t;
         --n;
     }
+    // The name, lowercase, as a word; a longer one is no code element's.
+    std::uint64_t word = 0;
     std::size_t name = 0;
-    while (name < n && ((lower(t[name]) >= 'a' && lower(t[name]) <= 'z') ||
-                        (t[name] >= '0' && t[name] <= '9'))) {
-        ++name;
+    for (; name < n && is_name_byte(t[name]); ++name) {
+        if (name == NAME_WORD_MAX) {
+            return;
+        }
+        word |= std::uint64_t{lower(t[name])} << (8 * name);
     }
     // The name ends the tag's text or comes before a blank or '/'.
     const bool delimited = name < n ? t[name] == ' ' || t[name] == '\t' || t[name] == '\n' ||
                                           t[name] == '\r' || t[name] == '\f' || t[name] == '/'
-                                    : c.tag_len <= TAG_TEXT_MAX;
-    if (!delimited) {
+                                    : len <= TAG_TEXT_MAX;
+    if (!delimited || name == 0) {
         return;
     }
     for (unsigned i = 0; i < CODE_ELEMENT_COUNT; ++i) {
-        const char* e = CODE_ELEMENTS[i];
-        if (std::strlen(e) != name) {
-            continue;
-        }
-        bool same = true;
-        for (std::size_t k = 0; k < name; ++k) {
-            same = same && lower(t[k]) == static_cast<unsigned char>(e[k]);
-        }
-        if (same) {
+        if (CODE_ELEMENT_WORDS[i] == word) {
             const unsigned bit = 1u << i;
             if (end_tag) {
                 c.open_code &= ~bit;
@@ -104,6 +99,23 @@ void report_spot(spot_report& r, quib_spot_kind kind, unsigned long line, const 
     }
 }
 
+// A mark has been written: inside an element whose text must not change,
+// and on a page declaring UTF-8 that gets single bytes.
+void note_mark(quote_check& c)
+{
+    for (unsigned i = 0; (c.open_code & ~c.reported_code) != 0 && i < CODE_ELEMENT_COUNT; ++i) {
+        const unsigned bit = 1u << i;
+        if ((c.open_code & ~c.reported_code & bit) != 0) {
+            c.reported_code |= bit;
+            report_spot(*c.out, QUIB_SPOT_QUOTE_IN_CODE, c.line, CODE_ELEMENTS[i]);
+        }
+    }
+    if (c.utf8_line != 0 && c.byte_marks && !c.utf8_reported) {
+        c.utf8_reported = true;
+        report_spot(*c.out, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, c.utf8_line);
+    }
+}
+
 void note_source_byte(scan_state& st)
 {
     quote_check& c = *st.check;
@@ -121,20 +133,32 @@ void note_source_byte(scan_state& st)
     c.last_byte = byte;
 }
 
+void report_digit_before_quote(quote_check& c)
+{
+    report_spot(*c.out, QUIB_SPOT_QUOTE_AFTER_DIGIT, c.line);
+}
+
+void check_blank_line_in_quotation(quote_check& c)
+{
+    report_boundary(c);
+}
+
+void check_whole_tag(quote_check& c, const unsigned char* text, std::size_t len)
+{
+    // Only a whole tag of its own is a paragraph's end: in "<x</p>>" and
+    // "<</p>>" the </p> is part of another tag.
+    if (c.in_quotation && len == 2 && text[0] == '/' && lower(text[1]) == 'p') {
+        report_boundary(c);
+    }
+    note_element(c, text, len);
+}
+
 void note_quotation_start(scan_state& st)
 {
     quote_check& c = *st.check;
-    c.in_quotation = true;
-    c.opened_line = c.line;
-    c.boundary_reported = false;
-    c.blank_line = false;
     // The quote that opens is the byte read last; a quote entity's quote
     // follows its ';', never a digit.
-    const int before = c.last_byte == '"' ? c.byte_before_last : c.last_byte;
-    if (is_digit(before)) {
-        report_spot(*c.out, QUIB_SPOT_QUOTE_AFTER_DIGIT, c.line);
-    }
-    note_mark(c);
+    check_quotation_opens(c, c.last_byte == '"' ? c.byte_before_last : c.last_byte);
 }
 
 void note_quotation_end(scan_state& st)
@@ -142,10 +166,10 @@ void note_quotation_end(scan_state& st)
     quote_check& c = *st.check;
     if (st.cur_char == END_OF_INPUT) {
         report_spot(*c.out, QUIB_SPOT_QUOTE_CUT_OFF, c.opened_line);
+        c.in_quotation = false;
     } else {
-        note_mark(c);
+        check_quotation_closes(c);
     }
-    c.in_quotation = false;
 }
 
 void note_tag_start(scan_state& st)
@@ -171,12 +195,7 @@ void note_tag_end(scan_state& st, std::size_t depth_left)
         note_tag_byte(st, '>'); // a nested tag is part of the outer one's text
         return;
     }
-    // Only a whole tag of its own is a paragraph's end: in "<x</p>>" and
-    // "<</p>>" the </p> is part of another tag.
-    if (c.in_quotation && c.tag_len == 2 && c.tag_text[0] == '/' && lower(c.tag_text[1]) == 'p') {
-        report_boundary(c);
-    }
-    note_element(c);
+    check_whole_tag(c, c.tag_text, c.tag_len);
     c.tag_len = 0;
 }
 

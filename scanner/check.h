@@ -51,4 +51,50 @@ struct quote_check {
 // Where the tag hooks learn that the input ended inside a tag.
 void note_tag_cut_off(scan_state& st);
 
+// What the hooks note, for the chunk scanners too, which find the events in
+// bulk and set c.line to each event's line before they tell it: a quotation
+// opens after the source byte before (a quote entity's: its ';'), it closes
+// before the input ends, a line end comes inside a quotation after a line of
+// blanks, a tag ends that is not part of another (len bytes after its '<';
+// text holds the first TAG_TEXT_MAX of them).
+void report_digit_before_quote(quote_check& c);
+// A mark has been written: reported inside an element whose text must not
+// change, and on a page declaring UTF-8 that gets single bytes.
+void note_mark(quote_check& c);
+
+// Internal to each file that includes them, like the chunk scanners that
+// use them: no copy compiled for a wider instruction set may stand in for
+// the baseline one at link time.
+namespace {
+
+inline bool marks_watched(const quote_check& c)
+{
+    return (c.open_code & ~c.reported_code) != 0 ||
+           (c.utf8_line != 0 && c.byte_marks && !c.utf8_reported);
+}
+inline void check_quotation_opens(quote_check& c, int before)
+{
+    c.in_quotation = true;
+    c.opened_line = c.line;
+    c.boundary_reported = false;
+    c.blank_line = false;
+    if (static_cast<unsigned>(before - '0') < 10) {
+        report_digit_before_quote(c);
+    }
+    if (marks_watched(c)) {
+        note_mark(c);
+    }
+}
+inline void check_quotation_closes(quote_check& c)
+{
+    if (marks_watched(c)) {
+        note_mark(c);
+    }
+    c.in_quotation = false;
+}
+
+} // namespace
+void check_blank_line_in_quotation(quote_check& c);
+void check_whole_tag(quote_check& c, const unsigned char* text, std::size_t len);
+
 #endif

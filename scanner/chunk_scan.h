@@ -21,6 +21,7 @@
 
 #include <cstring>
 
+#include "check.h"
 #include "chunk_masks.h"
 #include "entity_names.h"
 #include "scanner.h"
@@ -125,6 +126,14 @@ struct scalar_parts {
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_shifts(x); }
 
+    // The line ends of a chunk, for --check.
+    static std::uint64_t line_ends(const unsigned char* p)
+    {
+        std::uint64_t m = 0;
+        for_each_word(p, [&m](std::uint64_t w, unsigned shift) { m |= bytes_equal(w, '\n') << shift; });
+        return m;
+    }
+
     // Copies a chunk with its quotes replaced by one-byte marks: the bytes in
     // opens become open, those in closes become close.
     static void copy_with_byte_marks(unsigned char* o, const unsigned char* p,
@@ -196,6 +205,170 @@ inline std::uint64_t spread_top_bit(std::uint64_t x)
     return static_cast<std::uint64_t>(static_cast<std::int64_t>(x) >> 63);
 }
 
+// --check in the chunks: where one call of the chunk loop began, and the
+// tag open at the end of the last chunk.
+struct chunk_checking {
+    const unsigned char* call_start;
+    const unsigned char* tag_text = nullptr; // the byte after its '<'
+    unsigned long tag_line = 0;
+    bool tag_escapes = false;                // an escape in it so far
+};
+
+// Whether a name may be a code element's from its first two bytes (the
+// names: script, style, textarea, pre, code, kbd, samp, tt); a name
+// shorter than that is none.
+inline bool may_name_code_element(const unsigned char* name)
+{
+    const unsigned b = name[1] | 0x20u;
+    switch (name[0] | 0x20u) {
+    case 'c':
+        return b == 'o';
+    case 'k':
+        return b == 'b';
+    case 'p':
+        return b == 'r';
+    case 's':
+        return b == 'c' || b == 't' || b == 'a';
+    case 't':
+        return b == 'e' || b == 't';
+    default:
+        return false;
+    }
+}
+
+// Whether the tag of len bytes at text may open or close a code element
+// or end a paragraph inside a quotation.
+inline bool tag_may_matter(const quote_check& c, const unsigned char* text, std::size_t len)
+{
+    if (text[0] == '/') {
+        return len > 2 ? may_name_code_element(text + 1) : len == 2 && c.in_quotation;
+    }
+    return len >= 2 && may_name_code_element(text);
+}
+
+inline bool is_blank_in_line(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Whether the line before the line end at q holds only blanks and began
+// with a line end inside the quotation open at q. Each byte of the call
+// is in the block; before them the hooks' own note holds.
+inline bool follows_blank_line(const quote_check& c, const chunk_checking& k,
+                               const unsigned char* q)
+{
+    while (q > k.call_start && is_blank_in_line(q[-1])) {
+        --q;
+    }
+    // The quotation was open before the bytes passed over: they hold no
+    // quote.
+    return q == k.call_start ? c.blank_line : q[-1] == '\n';
+}
+
+// The tag's bytes from text to end as the hooks note them: without its
+// escapes, the backslash nor the byte it makes literal. Returns the count;
+// the first TAG_TEXT_MAX go to noted.
+inline std::size_t noted_tag_text(const unsigned char* text, const unsigned char* end,
+                                  unsigned char (&noted)[TAG_TEXT_MAX])
+{
+    std::size_t n = 0;
+    while (text < end) {
+        if (*text == '\\') {
+            text += 2;
+            continue;
+        }
+        if (n < TAG_TEXT_MAX) {
+            noted[n] = *text;
+        }
+        ++n;
+        ++text;
+    }
+    return n;
+}
+
+// What the byte path's hooks note for the bytes in valid of chunk p, in
+// their order: quotes (opening where quote_mask has the bit), line ends
+// inside quotations, tags' ends; the tags' '<' in starts, the backslashes
+// that escape in escapes.
+template <class Isa>
+inline void check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p,
+                        std::uint64_t valid, std::uint64_t starts, std::uint64_t escapes,
+                        std::uint64_t quotes, std::uint64_t quote_mask, std::uint64_t tag_ends)
+{
+    const std::uint64_t line_ends = Isa::line_ends(p) & valid;
+    const unsigned long first_line = c.line;
+    const auto line_at = [&](unsigned i) {
+        return first_line + static_cast<unsigned long>(
+                                __builtin_popcountll(line_ends & ((std::uint64_t{1} << i) - 1)));
+    };
+    starts &= valid;
+    for (std::uint64_t e = quotes | (line_ends & quote_mask) | tag_ends; e != 0; e &= e - 1) {
+        const unsigned i = lowest_bit(e);
+        const std::uint64_t bit = std::uint64_t{1} << i;
+        c.line = line_at(i);
+        if ((quotes & bit) != 0) {
+            if ((quote_mask & bit) != 0) {
+                const int before = i > 0 ? p[i - 1] : p > k.call_start ? p[-1] : c.last_byte;
+                check_quotation_opens(c, before);
+            } else {
+                check_quotation_closes(c);
+            }
+        } else if ((tag_ends & bit) != 0) {
+            const std::uint64_t opened = starts & (bit - 1);
+            const unsigned char* text = k.tag_text;
+            bool escaped = k.tag_escapes;
+            if (opened != 0) {
+                const unsigned s = highest_bit(opened);
+                text = p + s + 1;
+                escaped = ((escapes & (bit - 1)) >> s) != 0;
+            } else {
+                escaped = escaped || (escapes & (bit - 1)) != 0;
+            }
+            if (escaped) {
+                unsigned char noted[TAG_TEXT_MAX];
+                check_whole_tag(c, noted, noted_tag_text(text, p + i, noted));
+            } else if (tag_may_matter(c, text, static_cast<std::size_t>(p + i - text))) {
+                check_whole_tag(c, text, static_cast<std::size_t>(p + i - text));
+            }
+        } else if (follows_blank_line(c, k, p + i)) {
+            check_blank_line_in_quotation(c);
+        }
+    }
+    // A tag that goes on past the chunk.
+    if (starts != 0 && (tag_ends >> highest_bit(starts)) == 0) {
+        const unsigned s = highest_bit(starts);
+        k.tag_text = p + s + 1;
+        k.tag_line = line_at(s);
+        k.tag_escapes = (escapes & valid) >> s != 0;
+    } else {
+        k.tag_escapes = k.tag_escapes || (escapes & valid) != 0;
+    }
+    c.line = first_line + static_cast<unsigned long>(__builtin_popcountll(line_ends));
+}
+
+// The hooks' notes where a call of the chunk loop stops at end, in a tag
+// or quotation or not, as the byte path would have left them.
+inline void finish_chunk_check(quote_check& c, const chunk_checking& k, const unsigned char* end,
+                               bool in_tag, bool in_quote)
+{
+    if (end == k.call_start) {
+        return;
+    }
+    c.byte_before_last = end - k.call_start >= 2 ? end[-2] : c.last_byte;
+    c.last_byte = end[-1];
+    const unsigned char* q = end;
+    while (q > k.call_start && is_blank_in_line(q[-1])) {
+        --q;
+    }
+    if (q != k.call_start) {
+        c.blank_line = in_quote && q[-1] == '\n';
+    }
+    if (in_tag) {
+        c.tag_line = k.tag_line;
+        c.tag_len = noted_tag_text(k.tag_text, end, c.tag_text);
+    }
+}
+
 // Where the plain-chunk loop stands; copied to registers while it runs.
 struct chunk_run {
     const unsigned char* p;          // the next chunk
@@ -207,6 +380,8 @@ struct chunk_run {
     const unsigned char* last_chunk; // as in scan_chunks_as
     std::uint64_t last_events;
     std::uint64_t carried_entity_bytes;
+    quote_check* check;              // with --check
+    chunk_checking* checking;
 };
 
 // The common case, apart from the rest so its few values stay in registers:
@@ -214,7 +389,7 @@ struct chunk_run {
 // nothing and stay in the chunk, and, with marks longer than a byte, without
 // a quote. Returns at the first other chunk, or where input or output room
 // runs short.
-template <class Isa, bool StopAtQuote, bool ByteMarks>
+template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
 [[gnu::noinline]] void run_plain_chunks(chunk_run& run, unsigned char open_byte,
                                         unsigned char close_byte)
 {
@@ -253,6 +428,11 @@ template <class Isa, bool StopAtQuote, bool ByteMarks>
         const std::uint64_t events = ~(tag_mask | quote_mask | entity_bytes) | closes;
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
+        if constexpr (Check) {
+            // Every '>' here ends a tag; no backslash is here.
+            check_chunk<Isa>(*run.check, *run.checking, p, ALL, m.open & tag_mask, 0, quotes,
+                             quote_mask, closes);
+        }
         if constexpr (ByteMarks) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask, open_byte,
                                       close_byte);
@@ -275,10 +455,12 @@ template <class Isa, bool StopAtQuote, bool ByteMarks>
 
 // The loop, compiled once for each way it can be asked to run, so the checks
 // of those choices stay out of it: StopAtQuote when the quotation handler
-// asks, BreakTags for option -z, ByteMarks when both marks are one byte.
-template <class Isa, bool StopAtQuote, bool BreakTags, bool ByteMarks>
+// asks, BreakTags for option -z, ByteMarks when both marks are one byte,
+// Check for --check (not with -z).
+template <class Isa, bool StopAtQuote, bool BreakTags, bool ByteMarks, bool Check = false>
 open_context scan_chunks_as(scan_state& st)
 {
+    static_assert(!(Check && BreakTags));
     // All ones when the next chunk starts inside a tag, inside a quotation.
     std::uint64_t in_tag = 0;
     std::uint64_t in_quote = StopAtQuote ? ALL : 0;
@@ -302,6 +484,7 @@ open_context scan_chunks_as(scan_state& st)
     // The bytes of the next chunk that belong to an entity passed as text.
     std::uint64_t carried_entity_bytes = 0;
     bool try_plain = true; // the plain chunks' loop first
+    chunk_checking checking{in_block + in_pos};
     const auto current_last_char = [&] {
         return last_chunk != nullptr ? last_chunk[highest_bit(last_events)] : last_char;
     };
@@ -323,8 +506,10 @@ open_context scan_chunks_as(scan_state& st)
                           in_quote,
                           last_chunk,
                           last_events,
-                          carried_entity_bytes};
-            run_plain_chunks<Isa, StopAtQuote, ByteMarks>(run, open_byte, close_byte);
+                          carried_entity_bytes,
+                          st.check,
+                          &checking};
+            run_plain_chunks<Isa, StopAtQuote, ByteMarks, Check>(run, open_byte, close_byte);
             in_pos = static_cast<std::size_t>(run.p - in_block);
             out_len = static_cast<std::size_t>(run.o - out_block);
             in_tag = run.in_tag;
@@ -407,6 +592,10 @@ open_context scan_chunks_as(scan_state& st)
         }
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
+        if constexpr (Check) {
+            check_chunk<Isa>(*st.check, checking, p, valid, m.open & tag_mask, escape_starts,
+                             quotes, quote_mask, tag_ends);
+        }
         if (ByteMarks && breaks == 0 && drops == 0) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
                                       open_byte, close_byte);
@@ -433,7 +622,7 @@ open_context scan_chunks_as(scan_state& st)
         // would only stop at the next of a run of entities again.
         bool entities = false;
         bool quote_stop = false;
-        while (in_len - in_pos > ENTITY_NAME_MAX && in_block[in_pos] == '&') {
+        while (!Check && in_len - in_pos > ENTITY_NAME_MAX && in_block[in_pos] == '&') {
             const unsigned char* name = in_block + in_pos + 1;
             const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
             if (out_cap - out_len < CHUNK_OUT_MAX) {
@@ -470,6 +659,9 @@ open_context scan_chunks_as(scan_state& st)
     st.in.pos = in_pos;
     st.out.len = out_len;
     st.last_char = current_last_char();
+    if constexpr (Check) {
+        finish_chunk_check(*st.check, checking, in_block + in_pos, in_tag != 0, in_quote != 0);
+    }
     if (in_tag != 0) {
         return in_quote != 0 ? open_context::tag_in_quotation : open_context::tag;
     }
@@ -481,6 +673,14 @@ template <class Isa>
 open_context scan_chunks(scan_state& st, open_context from)
 {
     const bool byte_marks = st.marks.open.len == 1 && st.marks.close.len == 1;
+    if (st.check != nullptr) {
+        if (from == open_context::quotation) {
+            return byte_marks ? scan_chunks_as<Isa, true, false, true, true>(st)
+                              : scan_chunks_as<Isa, true, false, false, true>(st);
+        }
+        return byte_marks ? scan_chunks_as<Isa, false, false, true, true>(st)
+                          : scan_chunks_as<Isa, false, false, false, true>(st);
+    }
     if (from == open_context::quotation) {
         if (st.break_tags) {
             return byte_marks ? scan_chunks_as<Isa, true, true, true>(st)

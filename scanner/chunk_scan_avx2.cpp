@@ -29,6 +29,12 @@ struct avx2_parts : scalar_parts {
                 bits_of(lo, hi, _mm256_set1_epi8('q'))};
     }
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
+    [[gnu::always_inline]] static std::uint64_t line_ends(const unsigned char* p)
+    {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        return bits_of(lo, hi, _mm256_set1_epi8('\n'));
+    }
 };
 
 inline chunk_masks avx2_parts::classify(const unsigned char* p)

@@ -31,6 +31,11 @@ struct avx512_parts : scalar_parts {
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
 
+    [[gnu::always_inline]] static std::uint64_t line_ends(const unsigned char* p)
+    {
+        return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8('\n'));
+    }
+
     // Blends with the marks: no loop over the quotes.
     static void copy_with_byte_marks(unsigned char* o, const unsigned char* p,
                                      std::uint64_t opens, std::uint64_t closes,

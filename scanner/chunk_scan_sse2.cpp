@@ -19,6 +19,14 @@ inline std::uint64_t bits_of(__m128i a, __m128i b, __m128i c, __m128i d, __m128i
 struct sse2_parts : scalar_parts {
     [[gnu::always_inline]] static chunk_masks classify(const unsigned char* p);
     [[gnu::always_inline]] static name_masks name_bytes(const unsigned char* p);
+    [[gnu::always_inline]] static std::uint64_t line_ends(const unsigned char* p)
+    {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+        return bits_of(a, b, c, d, _mm_set1_epi8('\n'));
+    }
 };
 
 inline chunk_masks sse2_parts::classify(const unsigned char* p)

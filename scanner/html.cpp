@@ -205,20 +205,12 @@ bool raw_step(scan_state& st, html_state& h, unsigned char c)
     }
 }
 
-void report_boundary(html_state& h)
-{
-    if (h.report != nullptr && !h.boundary_reported) {
-        h.boundary_reported = true;
-        report_spot(*h.report, QUIB_SPOT_PARAGRAPH_IN_QUOTE, h.opened_line);
-    }
-}
-
 // With --check: the blank-line rule over every byte read inside a quotation.
 void note_blank_lines(html_state& h, unsigned char c)
 {
     if (c == '\n') {
         if (h.blank_line) {
-            report_boundary(h);
+            html_report_boundary(h);
         }
         h.blank_line = true;
     } else if (c != ' ' && c != '\t' && c != '\r') {
@@ -298,21 +290,34 @@ bool is_quote_reference(const unsigned char* name, std::size_t len)
     }
 }
 
+void html_report_boundary(html_state& h)
+{
+    if (h.report != nullptr && !h.boundary_reported) {
+        h.boundary_reported = true;
+        report_spot(*h.report, QUIB_SPOT_PARAGRAPH_IN_QUOTE, h.opened_line);
+    }
+}
+
+void html_quotation_opens(html_state& h, int before)
+{
+    if (h.report != nullptr && is_digit(before)) {
+        report_spot(*h.report, QUIB_SPOT_QUOTE_AFTER_DIGIT, h.line);
+    }
+    if (h.utf8_line != 0) {
+        report_spot(*h.report, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, h.utf8_line);
+        h.utf8_line = 0;
+    }
+    h.opened_line = h.line;
+    h.boundary_reported = false;
+    h.blank_line = false;
+}
+
 void html_toggle_quotation(scan_state& st, html_state& h, int before)
 {
     if (!h.quote_open) {
-        if (h.report != nullptr && is_digit(before)) {
-            report_spot(*h.report, QUIB_SPOT_QUOTE_AFTER_DIGIT, h.line);
-        }
-        if (h.utf8_line != 0) {
-            report_spot(*h.report, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, h.utf8_line);
-            h.utf8_line = 0;
-        }
+        html_quotation_opens(h, before);
         write_mark(st, st.marks.open);
         h.quote_open = true;
-        h.opened_line = h.line;
-        h.boundary_reported = false;
-        h.blank_line = false;
     } else {
         write_mark(st, st.marks.close);
         h.quote_open = false;
@@ -353,7 +358,7 @@ void html_end_tag(scan_state& st, html_state& h)
     const element_kind k = classify_element(h.name, h.name_len);
     if (k.block && h.quote_open) {
         h.quote_open = false;
-        report_boundary(h);
+        html_report_boundary(h);
     }
     if (k.verbatim >= 0) {
         unsigned long& count = h.verbatim[k.verbatim];

@@ -141,6 +141,10 @@ bool is_quote_reference(const unsigned char* name, std::size_t len);
 // The effects of the byte path that the chunk path shares.
 // before: the input byte before the quote or the reference's '&'.
 void html_toggle_quotation(scan_state& st, html_state& h, int before);
+// With --check: what a quotation's opening notes and reports (before: the
+// byte before its quote), a paragraph boundary inside the quotation.
+void html_quotation_opens(html_state& h, int before);
+void html_report_boundary(html_state& h);
 void html_start_markup(scan_state& st, html_state& h, unsigned char c);
 void html_end_tag(scan_state& st, html_state& h);
 

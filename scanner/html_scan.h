@@ -279,6 +279,57 @@ inline element_kind element_at(const unsigned char* p, std::size_t n)
     return element_of(name, n);
 }
 
+// With --check, what the state machine would report and note for the end
+// bytes of window p that the bulk step takes, in their order: a quotation
+// opening after a digit or as the first mark on a UTF-8 page, a block
+// element or a line of blanks ending it; the lines counted, where the first
+// code element opened (at its '<', if any), the blank-line rule's state at
+// the end (open: a quotation is open there).
+inline void report_window(html_state& h, const unsigned char* p, std::size_t end,
+                          std::uint64_t quotes, std::uint64_t quote_mask,
+                          std::uint64_t boundaries, std::uint64_t line_ends,
+                          int verbatim_opened_at, bool open)
+{
+    const unsigned long first_line = h.line;
+    const auto line_at = [&](std::size_t i) {
+        return first_line + static_cast<unsigned long>(
+                                __builtin_popcountll(line_ends & ((std::uint64_t{1} << i) - 1)));
+    };
+    const auto is_blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    // Whether only blanks lie between the line end at i and one before it
+    // read inside the quotation open at i.
+    const auto after_blank_line = [&](std::size_t i) {
+        while (i > 0 && is_blank(p[i - 1])) {
+            --i;
+        }
+        return i == 0 ? h.blank_line : p[i - 1] == '\n';
+    };
+    if (verbatim_opened_at >= 0) {
+        h.verbatim_line = line_at(static_cast<std::size_t>(verbatim_opened_at));
+    }
+    for (std::uint64_t e = quotes | ((boundaries | line_ends) & quote_mask); e != 0; e &= e - 1) {
+        const unsigned i = static_cast<unsigned>(__builtin_ctzll(e));
+        const std::uint64_t bit = std::uint64_t{1} << i;
+        h.line = line_at(i);
+        if ((quotes & bit) != 0) {
+            if ((quote_mask & bit) != 0) {
+                // A reference's quote counts from its '&'.
+                html_quotation_opens(h, i > 0 ? p[i - 1] : h.prev_byte);
+            }
+        } else if ((boundaries & bit) != 0 || after_blank_line(i)) {
+            html_report_boundary(h);
+        }
+    }
+    std::size_t i = end;
+    while (i > 0 && is_blank(p[i - 1])) {
+        --i;
+    }
+    if (i != 0) {
+        h.blank_line = open && p[i - 1] == '\n';
+    }
+    h.line = first_line + static_cast<unsigned long>(__builtin_popcountll(line_ends));
+}
+
 // The common window, taken at once as the default conversion's chunks are:
 // prose with its quotes, quote references, escapes and tags whose ends the
 // masks tell (tag_end_at_hand), and the text of code elements, which keeps
@@ -295,6 +346,7 @@ template <class Isa, class Window>
 std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                        lazy_masks<Window>& m)
 {
+    int verbatim_opened_at = -1; // the first code element's '<', for --check
     const std::uint64_t lt = m[B_LT];
     std::size_t end = HTML_WINDOW;
     std::uint64_t tags = 0;            // the bytes of the tags, '<' to '>'
@@ -360,6 +412,7 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                 if (!end_tag) {
                     if (h.verbatim_total == 0) {
                         h.verbatim_first = static_cast<std::uint8_t>(kind.verbatim);
+                        verbatim_opened_at = static_cast<int>(t);
                     }
                     ++count;
                     ++h.verbatim_total;
@@ -433,6 +486,11 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
         from = ~upto;
     }
 
+    if (h.report != nullptr) {
+        report_window(h, p, end, quotes, quote_mask, boundaries, m.w.equal('\n') & valid,
+                      verbatim_opened_at, state != 0);
+    }
+
     std::uint64_t breaks = 0;
     if (st.break_tags) {
         const std::uint64_t after_gt = (m[B_GT] & valid) << 1 | (st.last_char == '>' ? 1 : 0);
@@ -485,9 +543,7 @@ void scan_html_windows(scan_state& st)
         const std::size_t avail = len - pos; // bytes at hand from p
         lazy_masks<Window> m(p);
         std::size_t i = 0;      // the next byte to read
-        const auto plain_prose = [&h] {
-            return h.mode == html_mode::prose && h.report == nullptr;
-        };
+        const auto plain_prose = [&h] { return h.mode == html_mode::prose; };
         if (plain_prose()) {
             // The next window starts where this one needs more than the
             // bulk step, so a tag that only went on past this window is
@@ -497,6 +553,15 @@ void scan_html_windows(scan_state& st)
                 pos += i;
                 continue;
             }
+        }
+        if (h.report != nullptr) {
+            // Every byte through the state machine, which keeps the lines
+            // and reports.
+            for (std::size_t j = 0; j < HTML_WINDOW; ++j) {
+                html_step(st, h, p[j]);
+            }
+            pos += HTML_WINDOW;
+            continue;
         }
         std::size_t copied = i; // the bytes before it written or replaced
         // Writes the bytes from copied to `to` as they are.

@@ -128,22 +128,22 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
         }
         if (options.check) {
             html->report = &report;
-            // The chunks keep no report of their own yet.
-            st->scan_html_chunks = nullptr;
             if (byte_marks && declared.encoding == page_encoding::utf8) {
                 html->utf8_line = declared.line;
             }
         }
     } else if (options.check) {
-        // The hooks sit in the byte-at-a-time handlers, so the chunks stay out.
+        // The chunks find what the hooks note in bulk, except with -z.
         st->check = &check;
-        st->scan_chunks = nullptr;
+        if (options.break_tags) {
+            st->scan_chunks = nullptr;
+        }
     }
 
-    // The threads: none with --check, whose report keeps its place among
-    // the output where both go to one terminal.
+    // The threads: none with --check into a terminal, where the report keeps
+    // its place among the output.
     if (options.threads == thread_choice::automatic) {
-        st->threads = options.check ? thread_plan{} : plan_threads(source, sink);
+        st->threads = plan_threads(source, sink, options.check);
     } else {
         st->threads = sink.kind == io_kind::memory ? thread_plan{} : forced_plan(options.threads);
         start_writer(*st);

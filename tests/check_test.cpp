@@ -71,6 +71,8 @@ const check_case CASES[] = {
      {{IN_CODE, 1, "pre"}, {IN_CODE, 2, "pre"}, {IN_CODE, 2, "tt"}}},
     {"a closing mark inside code", "\"a <code>\nb\" c</code>", {{IN_CODE, 2, "code"}}},
     {"a longer name is another element", "<codex>\"x\"</codex><pre-x>\"y\"</pre-x>", {}},
+    {"an escape is no part of a tag's name",
+     "<t\\xt class=\"" + std::string(70, 'c') + "\">\"q\"</tt>", {{IN_CODE, 1, "tt"}}},
     {"a UTF-8 page with byte marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {{UTF8, 1, ""}}},
     {"a UTF-8 page without quotes", "<meta charset=\"utf-8\">\n<p>x</p>", {}},
     {"a page in UTF-16", std::string("\xFE\xFF\0<\0p", 6),
@@ -80,6 +82,8 @@ const check_case CASES[] = {
 const check_case UTF8_CASES[] = {
     {"a UTF-8 page with UTF-8 marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {}, &utf8_marks()},
 };
+
+constexpr std::size_t READ_SIZES_FOR_CHECK[] = {200, 4096, IN_BLOCK_SIZE};
 
 class check_test : public testing::TestWithParam<check_case> {};
 
@@ -122,6 +126,54 @@ TEST(check_target_test, target_is_the_same_with_and_without_check)
         s.read_size = 7;
         std::vector<found_spot> spots;
         EXPECT_EQ(scanner_check(c.input, s, spots), c.expected("\x84", "\x93")) << c.name;
+    }
+}
+
+// The chunk scanners find the spots in bulk; each must report exactly what
+// the byte path reports, in the same order: on random text rich in what
+// the check looks at, and on the table's cases at every distance from a
+// chunk boundary.
+TEST(check_chunks_test, every_scanner_reports_what_the_byte_path_reports)
+{
+    static const char* const tokens[] = {
+        "\"", "\"", "\"", "1", " Text und mehr ", " Text und mehr ", "\t", "\n", "\n",
+        "\r\n", "\n \t\r\n", "&quot;", "&amp;", "<p>", "</p>", "</P>", "<pre>", "</pre>",
+        "<SCRIPT type=x>", "</code>", "<tt\n>", "<b>", "<\\>pre>", "<p\\\">", "\\\"", "\\<",
+        "</ p>", "<TT>", "</Tt>", "&", "\\", "<", ">", "<tt"};
+    struct run {
+        std::string input;
+        std::size_t read_size;
+    };
+    std::vector<run> runs;
+    std::mt19937_64 rng(1208);
+    for (std::size_t round = 0; round < 1500; ++round) {
+        std::string s(rng() % 130, 'y');
+        for (std::size_t n = rng() % 120; n > 0; --n) {
+            s += tokens[rng() % std::size(tokens)];
+        }
+        runs.push_back({s + std::string(200, 'y'), READ_SIZES_FOR_CHECK[round % 3]});
+    }
+    for (const check_case& c : CASES) {
+        for (std::size_t before = 0; before < 130; ++before) {
+            for (std::size_t read_size : READ_SIZES_FOR_CHECK) {
+                runs.push_back({std::string(before, 'x') + c.input + std::string(300, 'z'), read_size});
+            }
+        }
+    }
+    for (std::size_t round = 0; round < runs.size(); ++round) {
+        const std::string& input = runs[round].input;
+        convert_setup s;
+        s.read_size = runs[round].read_size;
+        s.marks = round % 4 == 3 ? &utf8_marks() : nullptr;
+        s.impl = byte_path();
+        std::vector<found_spot> expected;
+        const std::string out = scanner_check(input, s, expected);
+        for (const implementation& impl : every_scanner()) {
+            s.impl = &impl;
+            std::vector<found_spot> spots;
+            ASSERT_EQ(scanner_check(input, s, spots), out) << impl.name << ", input " << round;
+            ASSERT_EQ(spots, expected) << impl.name << ", input " << round;
+        }
     }
 }
 

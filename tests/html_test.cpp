@@ -267,6 +267,49 @@ TEST(html_test, check_reports_what_derails_a_page)
     }
 }
 
+// The windows find the spots in bulk; each scanner must report exactly what
+// the byte path reports, in the same order, on prose rich in what the check
+// looks at, and on the table's cases at every distance from a window.
+TEST(html_test, check_in_windows_reports_what_the_byte_path_reports)
+{
+    static const char* const tokens[] = {
+        " Text und mehr ", " Text und mehr ", "\"", "\"", "5\"", "\n", "\n", "\n\n",
+        "\n \t\r\n", "<p>", "</p>", "<h2>", "</H2>", "<br>", "<b>", "</b>", "&quot;",
+        "7&quot;", "<pre>", "</pre>", "<code class=\"x\">", "</code>", "\\\"", "<a href=\"#\">"};
+    struct run {
+        std::string input;
+        std::size_t read_size;
+    };
+    std::vector<run> runs;
+    std::mt19937_64 rng(1209);
+    for (std::size_t round = 0; round < 1000; ++round) {
+        std::string s = round % 5 == 0 ? "<meta charset=\"utf-8\">\n" : "";
+        s += std::string(rng() % 130, 'y');
+        for (std::size_t n = rng() % 150; n > 0; --n) {
+            s += rng() % 16 == 0 ? random_html(rng, 3) : tokens[rng() % std::size(tokens)];
+        }
+        runs.push_back({s + std::string(200, 'y'), READ_SIZES[round % std::size(READ_SIZES)]});
+    }
+    for (const html_check_case& c : CHECK_CASES) {
+        for (std::size_t before = 0; before < 130; ++before) {
+            for (std::size_t read_size : {std::size_t{200}, std::size_t{4096}, IN_BLOCK_SIZE}) {
+                runs.push_back({std::string(before, 'x') + c.input + std::string(300, 'z'), read_size});
+            }
+        }
+    }
+    for (std::size_t round = 0; round < runs.size(); ++round) {
+        convert_setup s = html_setup(false, runs[round].read_size, byte_path(), nullptr);
+        std::vector<found_spot> expected;
+        const std::string out = scanner_check(runs[round].input, s, expected);
+        for (const implementation& impl : every_scanner()) {
+            s.impl = &impl;
+            std::vector<found_spot> spots;
+            ASSERT_EQ(scanner_check(runs[round].input, s, spots), out) << impl.name << ", " << round;
+            ASSERT_EQ(spots, expected) << impl.name << ", " << round;
+        }
+    }
+}
+
 TEST(html_test, check_converts_the_same_on_random_inputs)
 {
     std::mt19937_64 rng(5);
