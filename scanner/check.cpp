@@ -199,6 +199,45 @@ void note_tag_end(scan_state& st, std::size_t depth_left)
     c.tag_len = 0;
 }
 
+void note_tag_run(scan_state& st, const unsigned char* from, const unsigned char* to, bool ended)
+{
+    quote_check& c = *st.check;
+    const unsigned char* const tag_end = ended ? to - 1 : to;
+    if (c.in_quotation) {
+        for (const unsigned char* b = from; b < to; ++b) {
+            if (*b == '\n') {
+                if (c.blank_line) {
+                    report_boundary(c);
+                }
+                ++c.line;
+                c.blank_line = true;
+            } else if (*b != ' ' && *b != '\t' && *b != '\r') {
+                c.blank_line = false;
+            }
+        }
+    } else {
+        for (const unsigned char* b = from; b < to; ++b) {
+            c.line += *b == '\n' ? 1 : 0;
+        }
+    }
+    if (to - from >= 2) {
+        c.byte_before_last = to[-2];
+    } else if (to - from == 1) {
+        c.byte_before_last = c.last_byte;
+    }
+    if (to > from) {
+        c.last_byte = to[-1];
+    }
+    const std::size_t n = static_cast<std::size_t>(tag_end - from);
+    for (std::size_t k = 0; k < n && c.tag_len + k < TAG_TEXT_MAX; ++k) {
+        c.tag_text[c.tag_len + k] = from[k];
+    }
+    c.tag_len += n;
+    if (ended) {
+        note_tag_end(st, 0);
+    }
+}
+
 void note_tag_cut_off(scan_state& st)
 {
     quote_check& c = *st.check;

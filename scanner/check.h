@@ -50,6 +50,9 @@ struct quote_check {
 
 // Where the tag hooks learn that the input ended inside a tag.
 void note_tag_cut_off(scan_state& st);
+// The bytes from..to of a tag copied at once (no escape among them), the
+// last its end where ended.
+void note_tag_run(scan_state& st, const unsigned char* from, const unsigned char* to, bool ended);
 
 // What the hooks note, for the chunk scanners too, which find the events in
 // bulk and set c.line to each event's line before they tell it: a quotation

@@ -47,9 +47,9 @@ void copy_tag(scan_state& st)
 
 namespace {
 
-// Inside a tag, without --check: the bytes up to the next backslash (or the
-// block's end, or the tag's end) in one loop, nested levels counted as they
-// come, copied at once. Returns true where the tag has ended.
+// Inside a tag: the bytes up to the next backslash (or the block's end, or
+// the tag's end) in one loop, nested levels counted as they come, copied at
+// once, and told to --check at once. Returns true where the tag has ended.
 bool copy_tag_run(scan_state& st, std::size_t& depth)
 {
     const unsigned char* b = st.in.block;
@@ -85,6 +85,9 @@ bool copy_tag_run(scan_state& st, std::size_t& depth)
     if (saw_end) {
         st.last_char = '>';
     }
+    if (st.check != nullptr) {
+        note_tag_run(st, b + start, b + i, ended);
+    }
     return ended;
 }
 
@@ -94,7 +97,10 @@ void finish_tag(scan_state& st)
 {
     std::size_t depth = 1;
     for (;;) {
-        if (st.check == nullptr && st.pushed_char == NO_PUSHED_CHAR) {
+        // With --check the byte path stays a byte at a time: what the
+        // others are proved against.
+        if (st.pushed_char == NO_PUSHED_CHAR &&
+            (st.check == nullptr || st.scan_chunks != nullptr)) {
             if (copy_tag_run(st, depth)) {
                 return;
             }
