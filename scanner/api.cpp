@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "chunk_dispatch.h"
 #include "pass.h"
@@ -13,17 +14,30 @@ namespace {
 
 const quib_options DEFAULT_OPTIONS = QUIB_OPTIONS_INIT;
 
+// An enumeration's value as the caller stored it: a C caller may store any
+// int, which C++ must not read as the enumeration.
+template <class Enum>
+int stored_value(const Enum& field)
+{
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 bool read_options(const quib_options* given, pass_options& o)
 {
     const quib_options& q = given != nullptr ? *given : DEFAULT_OPTIONS;
-    if (q.style < QUIB_STYLE_GERMAN || q.style > QUIB_STYLE_SWISS || q.form < QUIB_FORM_DEFAULT ||
-        q.form > QUIB_FORM_ENTITIES) {
+    const int style = stored_value(q.style);
+    const int form = stored_value(q.form);
+    if (style < QUIB_STYLE_GERMAN || style > QUIB_STYLE_SWISS || form < QUIB_FORM_DEFAULT ||
+        form > QUIB_FORM_ENTITIES) {
         return false;
     }
     o.break_tags = q.break_tags != 0;
     o.html = q.html != 0;
-    o.style = static_cast<mark_style>(q.style - QUIB_STYLE_GERMAN);
-    switch (q.form) {
+    o.style = static_cast<mark_style>(style - QUIB_STYLE_GERMAN);
+    switch (static_cast<quib_form>(form)) {
     case QUIB_FORM_DEFAULT:
         if (!o.html) {
             o.form = mark_form::bytes;
