@@ -530,7 +530,19 @@ TEST_F(cli_test, an_interrupted_batch_leaves_each_file_whole)
         ::execv(QUIB_EXE, argv.data());
         ::_exit(127);
     }
-    ::usleep(150000);
+    // The signal comes while a file is being converted: once a temporary
+    // file is there (the whole batch takes far longer than finding it).
+    const auto converting = [this] {
+        for (const std::string& name : names_in(dir)) {
+            if (name.find(".quib-") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int waited = 0; waited < 50000 && !converting(); ++waited) {
+        ::usleep(200);
+    }
     ::kill(pid, SIGTERM);
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
