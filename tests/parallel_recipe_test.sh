@@ -34,6 +34,10 @@ cat > "$work/fake-ssh" <<'SSH'
 #!/bin/sh
 shift                      # the host
 [ "$1" = "--" ] && shift
+# sshd gives every session the login shell in SHELL; parallel's remote
+# worker runs the command with it and silently does nothing without it.
+SHELL=$(getent passwd "$(id -un)" | cut -d: -f7)
+export SHELL="${SHELL:-/bin/sh}"
 cd "${QUIB_FAKE_REMOTE:?}" && exec sh -c "$*"
 SSH
 chmod +x "$work/fake-ssh"
@@ -47,7 +51,8 @@ for hosts in ":" "elsewhere --ssh $work/fake-ssh"; do
     cat "$work/stderr" >&2; echo "the recipe failed with -S $hosts" >&2; exit 1; }
   got=$(cat "$work/archiv/index.html" "$work/archiv/2026/seite.html")
   want=$(printf '<p>Er sagte &bdquo;Hallo&ldquo;.</p>\n<p>&bdquo;x&ldquo; <code>"y"</code></p>\n')
-  [ "$got" = "$want" ] || { echo "with -S $hosts the pages are: $got" >&2; exit 1; }
+  [ "$got" = "$want" ] || {
+    cat "$work/stderr" >&2; echo "with -S $hosts the pages are: $got" >&2; exit 1; }
   [ -z "$(ls -A "$work/remote")" ] || { echo "the remote copies were left: $(ls -A "$work/remote")" >&2; exit 1; }
   echo "recipe with -S ${hosts%% *}: pages converted, nothing left behind"
 done
