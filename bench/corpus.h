@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace corpus_detail {
 
@@ -240,6 +241,23 @@ inline void script_page(rng& r, std::string& out)
 } // namespace corpus_detail
 
 enum class corpus_kind { bench, dense, docs, scripts };
+
+// The kind a name gives (bench, dense, docs, scripts); false for another.
+inline bool corpus_kind_named(const std::string& name, corpus_kind& kind)
+{
+    static const std::pair<const char*, corpus_kind> kinds[] = {
+        {"bench", corpus_kind::bench},
+        {"dense", corpus_kind::dense},
+        {"docs", corpus_kind::docs},
+        {"scripts", corpus_kind::scripts}};
+    for (const auto& [n, k] : kinds) {
+        if (name == n) {
+            kind = k;
+            return true;
+        }
+    }
+    return false;
+}
 
 // Appends pages to out until it holds at least size bytes; the same seed gives
 // the same pages.

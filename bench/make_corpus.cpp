@@ -14,14 +14,7 @@
 int main(int argc, char** argv)
 {
     corpus_kind kind = corpus_kind::bench;
-    const std::string name = argc == 3 ? argv[2] : "bench";
-    if (name == "dense") {
-        kind = corpus_kind::dense;
-    } else if (name == "docs") {
-        kind = corpus_kind::docs;
-    } else if (name == "scripts") {
-        kind = corpus_kind::scripts;
-    } else if (name != "bench") {
+    if (!corpus_kind_named(argc == 3 ? argv[2] : "bench", kind)) {
         argc = 0;
     }
     if (argc != 2 && argc != 3) {

@@ -1,9 +1,11 @@
 // Throughput of each implementation in memory, one thread, on 64 MiB of the
 // corpus: the default conversion, with -z, with UTF-8 marks, --html, and
 // each of the two with --check (the spots counted, not printed).
+// QUIB_BENCH_CORPUS=bench|dense|docs|scripts picks the kind of pages.
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -18,7 +20,13 @@ const std::string& corpus()
     static const std::string text = [] {
         std::string s;
         std::uint64_t seed = 0x9E3779B97F4A7C15u;
-        append_corpus(s, std::size_t{64} << 20, seed);
+        corpus_kind kind = corpus_kind::bench;
+        const char* name = std::getenv("QUIB_BENCH_CORPUS");
+        if (name != nullptr && !corpus_kind_named(name, kind)) {
+            std::fprintf(stderr, "QUIB_BENCH_CORPUS: no corpus '%s'\n", name);
+            std::exit(2);
+        }
+        append_corpus(s, std::size_t{64} << 20, seed, kind);
         return s;
     }();
     return text;
