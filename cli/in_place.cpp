@@ -172,13 +172,20 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         say(b, file_message(b.program_name, "Datei", file, what, error));
         return false;
     };
-    // A symbolic link stays a link: the file it points to is converted.
-    char resolved[PATH_MAX];
-    if (::realpath(file, resolved) == nullptr) {
-        return fail("kann nicht geoeffnet werden", errno);
+    // A symbolic link stays a link: the file it points to is converted, and
+    // its new version made in that file's folder. Any other name is used as
+    // given (its folders may be links: the new file goes where the name
+    // leads).
+    std::string real = file;
+    int in_fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in_fd < 0 && errno == ELOOP) {
+        char resolved[PATH_MAX];
+        if (::realpath(file, resolved) == nullptr) {
+            return fail("kann nicht geoeffnet werden", errno);
+        }
+        real = resolved;
+        in_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    const std::string real = resolved;
-    const int in_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
     if (in_fd < 0) {
         return fail("kann nicht geoeffnet werden", errno);
     }
