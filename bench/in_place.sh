@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times quib --in-place over a tree of pages against cp copying the same tree,
-# and against one quib process per page (find -exec), in alternating runs;
-# prints the medians and the ratios to cp.
+# and one quib process per page against one cat process per page (the same
+# shell loop starts each), in alternating runs; prints the medians and the
+# ratios.
 #
 #   bench/in_place.sh [build-dir] [pages] [runs]
 set -euo pipefail
@@ -24,18 +25,22 @@ fresh() { rm -rf "$work/tree" "$work/copy"; cp -r "$work/original" "$work/tree";
 
 copy_tree() { cp -r "$work/tree" "$work/copy"; }
 in_place() { find "$work/tree" -name '*.html' -print0 | xargs -0 "$quib" --in-place; }
-per_file() { find "$work/tree" -name '*.html' -exec "$quib" {} {}.out \;; }
+# One process per page, started by one shell for both.
+per_file() { find "$work/tree" -name '*.html' -exec sh -c 'q=$1; shift; for f; do "$q" "$f" "$f.out"; done' sh "$quib" {} +; }
+cat_per_file() { find "$work/tree" -name '*.html' -exec sh -c 'for f; do cat "$f" > "$f.out"; done' sh {} +; }
 
-cp_times="" quib_times="" each_times=""
+cp_times="" quib_times="" each_times="" cat_times=""
 for i in $(seq "$runs"); do
   fresh; cp_times+="$(seconds copy_tree) "
   fresh; quib_times+="$(seconds in_place) "
+  fresh; cat_times+="$(seconds cat_per_file) "
   fresh; each_times+="$(seconds per_file) "
 done
 med() { tr ' ' '\n' <<<"$1" | grep . | median; }
-c=$(med "$cp_times") q=$(med "$quib_times") e=$(med "$each_times")
-printf '%-34s %8s %8s\n' "" seconds "x cp -r"
-printf '%-34s %8.3f %8.2f\n' "cp -r (one process)" "$c" 1
-printf '%-34s %8.3f %8.2f\n' "quib --in-place (one process)" "$q" "$(echo "$q / $c" | bc -l)"
-printf '%-34s %8.3f %8.2f\n' "quib per page (find -exec)" "$e" "$(echo "$e / $c" | bc -l)"
+c=$(med "$cp_times") q=$(med "$quib_times") e=$(med "$each_times") k=$(med "$cat_times")
+printf '%-34s %8s %8s\n' "" seconds ratio
+printf '%-34s %8.3f\n' "cp -r (one process)" "$c"
+printf '%-34s %8.3f %8.2f  x cp -r\n' "quib --in-place (one process)" "$q" "$(echo "$q / $c" | bc -l)"
+printf '%-34s %8.3f\n' "cat per page" "$k"
+printf '%-34s %8.3f %8.2f  x cat per page\n' "quib per page" "$e" "$(echo "$e / $k" | bc -l)"
 rm -rf "$work/tree" "$work/copy"
