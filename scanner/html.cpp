@@ -327,6 +327,15 @@ void html_toggle_quotation(scan_state& st, html_state& h, int before)
 
 void html_start_markup(scan_state& st, html_state& h, unsigned char c)
 {
+    if (h.title) {
+        // "</" in a title: text, unless the title's name and a blank, '/'
+        // or '>' follow. The bytes are written as they come.
+        write_text(st, h, '<');
+        write_text(st, h, c);
+        h.mode = html_mode::title_end;
+        h.match_len = 0;
+        return;
+    }
     if (st.break_tags && !h.quote_open && !verbatim_open(h) && st.last_char == '>') {
         write_char(st, '\n');
         st.last_char = 0;
@@ -377,7 +386,10 @@ void html_end_tag(scan_state& st, html_state& h)
     if (h.end_tag) {
         return;
     }
-    if (k.raw >= 0) {
+    if (k.raw == RAW_TITLE) {
+        h.title = true;
+        h.raw_line = h.markup_line;
+    } else if (k.raw >= 0) {
         h.mode = html_mode::raw;
         h.raw = raw_state::data;
         h.raw_element = static_cast<std::uint8_t>(k.raw);
@@ -391,7 +403,7 @@ void html_end_tag(scan_state& st, html_state& h)
 bool html_settle_pending(scan_state& st, html_state& h, unsigned char c)
 {
     if (h.mode == html_mode::lt) {
-        if (opens_markup(c)) {
+        if (h.title ? c == '/' : opens_markup(c)) {
             return false;
         }
         write_text(st, h, '<');
@@ -487,7 +499,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             }
             break;
         case html_mode::backslash_lt:
-            if (opens_markup(c)) {
+            if (h.title ? c == '/' : opens_markup(c)) {
                 // The browser reads this '<' as markup whatever quib does:
                 // the backslash stays text and the markup whole.
                 write_text(st, h, '\\');
@@ -608,6 +620,26 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
         case html_mode::plaintext:
             write_char(st, c);
             break;
+        case html_mode::title_end: {
+            constexpr std::size_t len = RAW_NAME_LENGTHS[RAW_TITLE];
+            if (h.match_len < len &&
+                lower(c) == static_cast<unsigned char>(RAW_NAMES[RAW_TITLE][h.match_len])) {
+                write_text(st, h, c);
+                ++h.match_len;
+                break;
+            }
+            if (h.match_len == len && (is_blank(c) || c == '/' || c == '>')) {
+                // The title's end tag, its name already written.
+                h.title = false;
+                start_tag_name(h, 't', true);
+                std::memcpy(h.name, RAW_NAMES[RAW_TITLE], len);
+                h.name_len = static_cast<std::uint8_t>(len);
+                h.markup_line = h.line;
+                continue;
+            }
+            h.mode = html_mode::prose; // text after all: c as prose
+            continue;
+        }
         }
         break;
     }
@@ -633,6 +665,7 @@ void html_end(scan_state& st, html_state& h)
         break;
     case html_mode::prose:
     case html_mode::backslash:
+    case html_mode::title_end:
         break;
     case html_mode::end_tag_open:
     case html_mode::tag:
@@ -671,6 +704,9 @@ void html_end(scan_state& st, html_state& h)
             report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.raw_line, "plaintext");
         }
         break;
+    }
+    if (h.report != nullptr && h.title) {
+        report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.raw_line, RAW_NAMES[RAW_TITLE]);
     }
     if (h.report != nullptr && verbatim_open(h)) {
         report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.verbatim_line,

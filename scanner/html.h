@@ -32,6 +32,7 @@ enum class html_mode : std::uint8_t {
     bogus,         // "<!DOCTYPE ...", "<!x...", "</ x...": up to '>'
     instruction,   // "<?...": up to '>', or "?>" for template code
     raw,           // the text of script, style, textarea, ...
+    title_end,     // after "</" in a title: its name's bytes so far, written as text
     plaintext,     // the rest of the input after <plaintext>
 };
 
@@ -58,8 +59,11 @@ enum class raw_state : std::uint8_t {
 };
 
 inline constexpr unsigned VERBATIM_ELEMENTS = 6;  // pre code kbd samp tt listing
-inline constexpr unsigned RAW_ELEMENTS = 7;       // script style textarea xmp iframe noembed noframes
+inline constexpr unsigned RAW_ELEMENTS = 8;       // script style textarea xmp iframe noembed noframes title
 inline constexpr std::uint8_t RAW_SCRIPT = 0;
+// A title holds no markup either, but its text is prose: quotes are
+// converted there. Only its end tag ends it.
+inline constexpr std::uint8_t RAW_TITLE = 7;
 
 struct html_state {
     html_mode mode = html_mode::prose;
@@ -94,6 +98,7 @@ struct html_state {
     std::uint8_t raw_element = 0;
     std::uint8_t match_len = 0;      // of the raw element's name after "</" (or "<")
     bool match_exact = true;
+    bool title = false;              // in a title's text: '<' is text but for "</title"
 
     // The open code elements, per name.
     unsigned long verbatim[VERBATIM_ELEMENTS] = {};

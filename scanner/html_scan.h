@@ -346,6 +346,9 @@ template <class Isa, class Window>
 std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                        lazy_masks<Window>& m)
 {
+    if (h.title) {
+        return 0; // a title's '<' is text but for its end tag: byte by byte
+    }
     int verbatim_opened_at = -1; // the first code element's '<', for --check
     const std::uint64_t lt = m[B_LT];
     std::size_t end = HTML_WINDOW;
@@ -604,7 +607,7 @@ void scan_html_windows(scan_state& st)
                     html_toggle_quotation(st, h, j > 0 ? p[j - 1] : h.prev_byte);
                     copied = i = j + 1;
                 } else if (c == '<') {
-                    if (j + 2 >= avail) {
+                    if (h.title || j + 2 >= avail) {
                         step(j);
                         break;
                     }

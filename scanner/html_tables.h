@@ -86,8 +86,8 @@ inline tag_state tag_next(tag_state t, unsigned char c)
 constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt",
                                                          "listing"};
 constexpr const char* RAW_NAMES[RAW_ELEMENTS] = {"script", "iframe", "noembed", "noframes",
-                                                  "style",  "textarea", "xmp"};
-constexpr std::uint8_t RAW_NAME_LENGTHS[RAW_ELEMENTS] = {6, 6, 7, 8, 5, 8, 3};
+                                                  "style",  "textarea", "xmp", "title"};
+constexpr std::uint8_t RAW_NAME_LENGTHS[RAW_ELEMENTS] = {6, 6, 7, 8, 5, 8, 3, 5};
 constexpr bool raw_lengths_match()
 {
     for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {

@@ -368,6 +368,12 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
     char last_char = 0;
     // Set after raw text: its end tag belongs to the element, so no line end goes before it.
     bool closing_raw_text = false;
+    // A title's text, up to its end tag, is prose in which '<' starts no markup.
+    std::size_t title_end = 0;
+    // Whether the '<' at q starts markup; in a title only its end tag does.
+    const auto markup_at = [&](std::size_t q) {
+        return q < title_end ? false : starts_markup_at(in, q + 1);
+    };
 
     const auto verbatim = [&] {
         for (int count : verbatim_count) {
@@ -388,7 +394,7 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
     std::size_t i = 0;
     while (i < in.size()) {
         const char c = in[i];
-        if (c == '<' && starts_markup_at(in, i + 1)) {
+        if (c == '<' && markup_at(i)) {
             if (break_tags && !closing_raw_text && !quoted && !verbatim() && last_char == '>') {
                 out += '\n';
                 last_char = 0;
@@ -426,6 +432,11 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             if (name == "plaintext") {
                 out += in.substr(i);
                 break;
+            }
+            if (name == "title") {
+                title_end = raw_text_end(in, i, name);
+                closing_raw_text = true;
+                continue;
             }
             if (is_one_of(name, {"script", "style", "textarea", "xmp", "iframe", "noembed", "noframes"})) {
                 const std::size_t raw_end = raw_text_end(in, i, name);
@@ -472,7 +483,7 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             if (e == '"' || e == '>' || e == '\\') {
                 write_prose(e);
                 i += 2;
-            } else if (e == '<' && starts_markup_at(in, i + 2)) {
+            } else if (e == '<' && (i + 1 < title_end ? i + 2 < in.size() && in[i + 2] == '/' : markup_at(i + 1))) {
                 // The browser reads that '<' as markup, so the markup stays whole.
                 write_prose('\\');
                 i += 1;

@@ -244,6 +244,7 @@ const html_check_case CHECK_CASES[] = {
     {"cut off", "x\n\"a", {{CUT_OFF, 2, ""}}},
     {"an unclosed script", "<p>x</p>\n<script>if (a<b) {", {{ELEMENT, 2, "script"}}},
     {"an unclosed textarea", "<textarea>\"x\"", {{ELEMENT, 1, "textarea"}}},
+    {"an unclosed title", "a\n<title>x <b>", {{ELEMENT, 2, "title"}}},
     {"an unclosed pre, the outermost", "a\n<pre>\n<code>x</code><code>", {{ELEMENT, 2, "pre"}}},
     {"an unclosed comment", "a\n<!-- x --", {{MARKUP, 2, "comment"}}},
     {"an unclosed tag", "a\n<a href=\"y>", {{MARKUP, 2, "tag"}}},
