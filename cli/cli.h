@@ -31,8 +31,10 @@ struct run_options {
 bool take_option(const char* arg, run_options& options);
 quib_options library_options(const run_options& options);
 
-// quib <source> <target> [options]: the two-file form.
-int run_two_files(const char* program_name, int argc, char** argv);
+// quib <source> <target> [options]: the two-file form. closed_at_start: bit
+// fd set where standard input (0) or output (1) was closed when quib
+// started; "-" then names no stream.
+int run_two_files(const char* program_name, int argc, char** argv, unsigned closed_at_start);
 // quib --in-place [options] FILE...
 int run_in_place(const char* program_name, int argc, char** argv);
 

@@ -176,15 +176,17 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
     // its new version made in that file's folder. Any other name is used as
     // given (its folders may be links: the new file goes where the name
     // leads).
+    // O_NONBLOCK: a FIFO among the files must not wait for a writer (it is
+    // refused below); for a regular file the flag changes nothing.
     std::string real = file;
-    int in_fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int in_fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in_fd < 0 && errno == ELOOP) {
         char resolved[PATH_MAX];
         if (::realpath(file, resolved) == nullptr) {
             return fail("kann nicht geoeffnet werden", errno);
         }
         real = resolved;
-        in_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+        in_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     }
     if (in_fd < 0) {
         return fail("kann nicht geoeffnet werden", errno);
@@ -254,17 +256,11 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         slot.active.store(false);
         return fail(what, error);
     };
-    // Owner and group where permitted (before the mode: a change of owner
-    // clears the set-user-ID bit), then the mode.
+    // Owner and group where permitted, before the text; the mode after it
+    // (a change of owner, and a write by anyone but root, clear the
+    // set-user-ID bit). Until then the new file is its owner's alone.
     if (::fchown(temp_fd, s.st_uid, s.st_gid) != 0) {
         [[maybe_unused]] const int group_only = ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid);
-    }
-    if (::fchmod(temp_fd, s.st_mode & 07777) != 0) {
-        quib_free(output);
-        if (!in_memory) {
-            ::close(in_fd);
-        }
-        return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
     }
     if (in_memory) {
         const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len);
@@ -287,6 +283,9 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         if (rc != QUIB_OK) {
             return abandon("konnte nicht umgewandelt werden", error);
         }
+    }
+    if (::fchmod(temp_fd, s.st_mode & 07777) != 0) {
+        return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
     }
     if (::close(temp_fd) != 0) {
         const int error = errno;

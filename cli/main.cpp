@@ -13,17 +13,21 @@
 namespace {
 
 // A descriptor 0, 1 or 2 that is closed would be taken by the first file
-// opened, and a message or report meant for stderr would land in it.
-void open_standard_descriptors()
+// opened, and a message or report meant for stderr would land in it. Returns
+// bit fd set for each that was closed.
+unsigned open_standard_descriptors()
 {
+    unsigned closed = 0;
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            closed |= 1u << fd;
             // open takes the lowest free number, which is fd.
             if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) {
                 ::_exit(EXIT_FILE_ERROR);
             }
         }
     }
+    return closed;
 }
 
 } // namespace
@@ -62,7 +66,7 @@ quib_options library_options(const run_options& options)
 
 int main(int argc, char** argv)
 {
-    open_standard_descriptors();
+    const unsigned closed_at_start = open_standard_descriptors();
     const char* program_name = argc > 0 ? argv[0] : "quib";
     if (argc < 3) {
         print_help(program_name);
@@ -79,5 +83,5 @@ int main(int argc, char** argv)
     if (std::strcmp(argv[1], "--in-place") == 0) {
         return run_in_place(program_name, argc, argv);
     }
-    return run_two_files(program_name, argc, argv);
+    return run_two_files(program_name, argc, argv, closed_at_start);
 }

@@ -66,7 +66,7 @@ void say(const char* program_name, const char* role, const char* file, const cha
 
 } // namespace
 
-int run_two_files(const char* program_name, int argc, char** argv)
+int run_two_files(const char* program_name, int argc, char** argv, unsigned closed_at_start)
 {
     const char* source = argv[1];
     const char* target = argv[2];
@@ -101,6 +101,16 @@ int run_two_files(const char* program_name, int argc, char** argv)
         }
     }
 
+    // "-" for a standard stream that was closed: the stand-in from /dev/null
+    // would give an empty source or swallow the output.
+    if (is_dash(source) && (closed_at_start & 1u) != 0) {
+        say(program_name, "Quelldatei", source, "kann nicht geoeffnet werden", EBADF);
+        return EXIT_FILE_ERROR;
+    }
+    if (is_dash(target) && (closed_at_start & 2u) != 0) {
+        say(program_name, "Zieldatei", target, "kann nicht angelegt werden", EBADF);
+        return EXIT_FILE_ERROR;
+    }
     const int in_fd = is_dash(source) ? 0 : ::open(source, O_RDONLY | O_CLOEXEC);
     if (in_fd < 0) {
         say(program_name, "Quelldatei", source, "kann nicht geoeffnet werden", errno);

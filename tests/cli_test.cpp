@@ -493,6 +493,56 @@ TEST_F(cli_test, closed_standard_descriptors_are_not_taken_by_the_files)
     }
 }
 
+// "-" for a stream that was closed at the start names nothing: an error,
+// not an empty source or output swallowed by the stand-in for the stream.
+TEST_F(cli_test, dash_for_a_closed_stream_is_an_error)
+{
+    spit(dir / "in", "\"a\"");
+    for (const int fd : {0, 1}) {
+        run_setup s;
+        s.in_child = [fd] { ::close(fd); };
+        const run_result r = run(fd == 0 ? std::vector<std::string>{"-", "out"}
+                                         : std::vector<std::string>{"in", "-"},
+                                 dir, s);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("'-'"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out"));
+    }
+}
+
+// A FIFO among the files is refused at once, not waited on for a writer;
+// the others are converted. The alarm ends a program that would wait.
+TEST_F(cli_test, in_place_refuses_a_fifo_without_waiting)
+{
+    ASSERT_EQ(::mkfifo((dir / "fifo.html").c_str(), 0644), 0);
+    spit(dir / "a.html", "\"a\"");
+    run_setup s;
+    s.in_child = [] { ::alarm(20); };
+    const run_result r = run({"--in-place", "fifo.html", "a.html"}, dir, s);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("'fifo.html'"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
+}
+
+// Converted by its owner, who is not root, a file keeps its set-user-ID
+// bit, which any write by such a user clears: the mode comes after the text.
+TEST_F(cli_test, in_place_by_the_owner_keeps_the_set_user_id_bit)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "runs the program as another user: needs root";
+    }
+    const run_setup s = as_nobody(dir);
+    spit(dir / "s", "\"a\"");
+    ASSERT_EQ(::chown((dir / "s").c_str(), unprivileged_user(), static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(::chmod((dir / "s").c_str(), 04755), 0);
+    const run_result r = run({"--in-place", "s"}, dir, s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "s").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04755u);
+    EXPECT_EQ(slurp(dir / "s"), "\x84" "a\x93");
+}
+
 // A batch killed at any moment leaves each original as it was or fully
 // converted, and no new file behind.
 TEST_F(cli_test, an_interrupted_batch_leaves_each_file_whole)
