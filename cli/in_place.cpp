@@ -50,17 +50,29 @@ extern "C" void remove_temp_files(int sig)
     ::raise(sig);
 }
 
+// The signals that end the program by default and are sent to end it (by
+// kill, timeout, the terminal, a reader gone from the pipe of stderr). One
+// ignored at the start (nohup) stays ignored.
+constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
+                                  SIGPIPE};
+
 void catch_signals()
 {
     struct sigaction action {};
     action.sa_handler = remove_temp_files;
     sigemptyset(&action.sa_mask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    for (int sig : ENDING_SIGNALS) {
         sigaddset(&action.sa_mask, sig);
     }
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
-        ::sigaction(sig, &action, nullptr);
+    for (int sig : ENDING_SIGNALS) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            ::sigaction(sig, &action, nullptr);
+        }
     }
+    // A file beyond the size limit (ulimit -f) fails with EFBIG, as one
+    // file's failure, instead of ending the batch.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 // A worker's part of the list: files [next, end), taken one by one.

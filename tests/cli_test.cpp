@@ -524,6 +524,26 @@ TEST_F(cli_test, in_place_refuses_a_fifo_without_waiting)
     EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
 }
 
+// A file beyond the size limit (ulimit -f) fails alone, with a message; the
+// batch goes on and leaves no new file behind.
+TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
+{
+    const std::string big(4096, '"');
+    spit(dir / "big.html", big);
+    spit(dir / "a.html", "\"a\"");
+    run_setup s;
+    s.in_child = [] {
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    const run_result r = run({"--in-place", "big.html", "a.html"}, dir, s);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("'big.html'"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "big.html"), big);
+    EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.html", "big.html"}));
+}
+
 // Converted by its owner, who is not root, a file keeps its set-user-ID
 // bit, which any write by such a user clears: the mode comes after the text.
 TEST_F(cli_test, in_place_by_the_owner_keeps_the_set_user_id_bit)
