@@ -271,8 +271,12 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
     // Owner and group where permitted, before the text; the mode after it
     // (a change of owner, and a write by anyone but root, clear the
     // set-user-ID bit). Until then the new file is its owner's alone.
-    if (::fchown(temp_fd, s.st_uid, s.st_gid) != 0) {
-        [[maybe_unused]] const int group_only = ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid);
+    // Where the group cannot be kept, the new file's group (another one)
+    // gets none of the old group's rights.
+    mode_t mode = s.st_mode & 07777;
+    if (::fchown(temp_fd, s.st_uid, s.st_gid) != 0 &&
+        ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid) != 0) {
+        mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
     }
     if (in_memory) {
         const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len);
@@ -296,7 +300,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
             return abandon("konnte nicht umgewandelt werden", error);
         }
     }
-    if (::fchmod(temp_fd, s.st_mode & 07777) != 0) {
+    if (::fchmod(temp_fd, mode) != 0) {
         return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
     }
     if (::close(temp_fd) != 0) {

@@ -524,6 +524,26 @@ TEST_F(cli_test, in_place_refuses_a_fifo_without_waiting)
     EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
 }
 
+// Where the group cannot be kept, the new file's group must not gain the
+// old group's rights.
+TEST_F(cli_test, in_place_without_the_group_gives_the_new_group_no_rights)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "runs the program as another user: needs root";
+    }
+    const run_setup s = as_nobody(dir);
+    spit(dir / "s", "\"a\"");
+    const gid_t other_group = 1; // not the unprivileged user's
+    ASSERT_EQ(::chown((dir / "s").c_str(), unprivileged_user(), other_group), 0);
+    ASSERT_EQ(::chmod((dir / "s").c_str(), 0640), 0);
+    const run_result r = run({"--in-place", "s"}, dir, s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "s").c_str(), &st), 0);
+    EXPECT_NE(st.st_gid, other_group);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 // A file beyond the size limit (ulimit -f) fails alone, with a message; the
 // batch goes on and leaves no new file behind.
 TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
@@ -553,7 +573,7 @@ TEST_F(cli_test, in_place_by_the_owner_keeps_the_set_user_id_bit)
     }
     const run_setup s = as_nobody(dir);
     spit(dir / "s", "\"a\"");
-    ASSERT_EQ(::chown((dir / "s").c_str(), unprivileged_user(), static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(::chown((dir / "s").c_str(), unprivileged_user(), unprivileged_user()), 0);
     ASSERT_EQ(::chmod((dir / "s").c_str(), 04755), 0);
     const run_result r = run({"--in-place", "s"}, dir, s);
     EXPECT_EQ(r.status, 0) << r.err;
