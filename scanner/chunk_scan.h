@@ -488,8 +488,8 @@ open_context scan_chunks_as(scan_state& st)
     const auto current_last_char = [&] {
         return last_chunk != nullptr ? last_chunk[highest_bit(last_events)] : last_char;
     };
-
-    while (in_len - in_pos >= CHUNK) {
+    // Room for a chunk's output, the block written out where it lacks.
+    const auto make_room = [&] {
         if (out_cap - out_len < CHUNK_OUT_MAX) {
             st.out.len = out_len;
             flush_output(st);
@@ -497,6 +497,10 @@ open_context scan_chunks_as(scan_state& st)
             out_block = st.out.block;
             out_cap = st.out.cap;
         }
+    };
+
+    while (in_len - in_pos >= CHUNK) {
+        make_room();
         if (!BreakTags && try_plain) {
             chunk_run run{in_block + in_pos,
                           in_block + in_len - CHUNK,
@@ -625,13 +629,7 @@ open_context scan_chunks_as(scan_state& st)
         while (!Check && in_len - in_pos > ENTITY_NAME_MAX && in_block[in_pos] == '&') {
             const unsigned char* name = in_block + in_pos + 1;
             const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
-            if (out_cap - out_len < CHUNK_OUT_MAX) {
-                st.out.len = out_len;
-                flush_output(st);
-                out_len = st.out.len;
-                out_block = st.out.block;
-                out_cap = st.out.cap;
-            }
+            make_room();
             if (!is_quote_entity(name, len)) {
                 std::memcpy(out_block + out_len, name - 1, 1 + len);
                 out_len += 1 + len;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "chunk_masks.h"
 #include "html.h"
 #include "html_tables.h"
 
@@ -27,18 +28,6 @@ constexpr std::size_t HTML_WINDOW = 64;
 // tag's first bytes.
 constexpr std::size_t LOOKAHEAD = 16;
 constexpr std::uint64_t HTML_ALL = ~std::uint64_t{0};
-
-// Bit i: the XOR of bits 0..i of x.
-inline std::uint64_t prefix_xor_window(std::uint64_t x)
-{
-    x ^= x << 1;
-    x ^= x << 2;
-    x ^= x << 4;
-    x ^= x << 8;
-    x ^= x << 16;
-    x ^= x << 32;
-    return x;
-}
 
 enum html_byte : unsigned {
     B_QUOTE, B_APOS, B_LT, B_GT, B_AMP, B_BACKSLASH, B_EQ, B_SLASH, B_DASH, B_BANG, B_QMARK,
@@ -226,7 +215,7 @@ tag_bytes tag_bytes_of(lazy_masks<Window>& m)
     const std::uint64_t after = k + 1 < HTML_WINDOW ? HTML_ALL << (k + 1) : 0;
     const std::uint64_t quotes = t.quote & after;
     // From an opening quote to the last byte before its closing one.
-    const std::uint64_t values = prefix_xor_window(quotes);
+    const std::uint64_t values = prefix_xor_shifts(quotes);
     const std::uint64_t ends = t.gt & after & ~values;
     if (ends == 0) {
         return 0;

@@ -57,6 +57,24 @@ void finish_quotation(scan_state& st)
     st.last_char = '"';
 }
 
+namespace {
+
+// A quote entity becomes a '"' read next; any other '&' and name are
+// written as they are.
+void take_entity_name(scan_state& st, const unsigned char* name, std::size_t len)
+{
+    if (is_quote_entity(name, len)) {
+        push_back_char(st, '"');
+        return;
+    }
+    write_char(st, '&');
+    for (std::size_t i = 0; i < len; ++i) {
+        write_char(st, name[i]);
+    }
+}
+
+} // namespace
+
 // The name is kept with its length, so a NUL among its bytes is written like
 // any other byte.
 void read_entity(scan_state& st)
@@ -68,14 +86,7 @@ void read_entity(scan_state& st)
         const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
         st.in.pos += len;
         st.cur_char = name[len - 1];
-        if (is_quote_entity(name, len)) {
-            push_back_char(st, '"');
-            return;
-        }
-        write_char(st, '&');
-        for (std::size_t i = 0; i < len; ++i) {
-            write_char(st, name[i]);
-        }
+        take_entity_name(st, name, len);
         return;
     }
     unsigned char name[ENTITY_NAME_MAX] = {};
@@ -90,14 +101,7 @@ void read_entity(scan_state& st)
             break;
         }
     }
-    if (is_quote_entity(name, len)) {
-        push_back_char(st, '"');
-        return;
-    }
-    write_char(st, '&');
-    for (std::size_t i = 0; i < len; ++i) {
-        write_char(st, name[i]);
-    }
+    take_entity_name(st, name, len);
 }
 
 namespace {
