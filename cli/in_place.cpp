@@ -3,8 +3,12 @@
 // files are converted on all processors at once.
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,10 +36,13 @@ constexpr std::size_t TEMP_PATH_MAX = PATH_MAX + 32;
 
 // The new files being written, one slot per worker, for the signal handler:
 // a batch that is killed leaves every original as it was or converted, and
-// no new file behind.
+// no new file behind. While a worker moves its file to another folder, both
+// names are in the slot.
 struct temp_slot {
     std::atomic<bool> active{false};
     char path[TEMP_PATH_MAX] = {};
+    std::atomic<bool> moving{false};
+    char moving_to[TEMP_PATH_MAX] = {};
 };
 temp_slot temp_slots[MAX_WORKERS];
 
@@ -44,6 +51,9 @@ extern "C" void remove_temp_files(int sig)
     for (temp_slot& slot : temp_slots) {
         if (slot.active.load()) {
             ::unlink(slot.path);
+        }
+        if (slot.moving.load()) {
+            ::unlink(slot.moving_to);
         }
     }
     ::signal(sig, SIG_DFL);
@@ -156,14 +166,18 @@ bool write_all(int fd, const char* p, std::size_t n)
     return true;
 }
 
+std::string folder_of(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 // The new file beside the original: hidden, so that a glob in the same
 // folder does not take it up while the batch runs.
 int create_temp(const std::string& real, temp_slot& slot)
 {
-    const std::size_t slash = real.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : real.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
-    const std::string name = folder + "." + base + ".quib-XXXXXX";
+    const std::string folder = folder_of(real);
+    const std::string name = folder + "." + real.substr(folder.size()) + ".quib-XXXXXX";
     if (name.size() >= TEMP_PATH_MAX) {
         errno = ENAMETOOLONG;
         return -1;
@@ -177,8 +191,102 @@ int create_temp(const std::string& real, temp_slot& slot)
     return fd;
 }
 
+long inode_flags(int fd)
+{
+    long flags = 0;
+    return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 ? flags : -1;
+}
+
+// A worker's spare inode. Where the file system can swap two names, a new
+// version takes the original's name and the original's inode the new
+// version's hidden name; that inode then takes the next file's new version
+// (its blocks overwritten, the rest cut off). A new inode for every file
+// and a freed one for every file cost more than the conversion itself:
+// ext4 without a journal, for one, passes over every inode freed in the
+// last minute when it looks for a free one.
+struct spare_file {
+    bool have = false;         // at the slot's path
+    bool swapping = true;      // until the file system refuses an exchange
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string folder;        // where it is, with its '/'
+    long fresh_flags = -1;     // the inode flags of a new file here
+    unsigned long moves = 0;   // names made for moves to other folders
+};
+
+// Gives the spare a hidden name beside real, where it is in another
+// folder; false where that fails (the name is taken, or the file system
+// cannot rename without replacing).
+bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
+{
+    const std::string folder = folder_of(real);
+    if (folder == sp.folder) {
+        return true;
+    }
+    const std::string name = folder + "." + real.substr(folder.size()) + ".quib-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(++sp.moves);
+    if (name.size() >= TEMP_PATH_MAX) {
+        return false;
+    }
+    std::memcpy(slot.moving_to, name.c_str(), name.size() + 1);
+    slot.moving.store(true);
+    if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, slot.moving_to, RENAME_NOREPLACE) != 0) {
+        slot.moving.store(false);
+        return false;
+    }
+    std::memcpy(slot.path, name.c_str(), name.size() + 1);
+    slot.moving.store(false);
+    sp.folder = folder;
+    return true;
+}
+
+// Whether nobody but quib has the file open: a write lease is granted only
+// then (and given back at once). A program that had the original open, a
+// web server sending it, goes on reading the old text; the inode must not
+// then take another file's text. Nobody can open it anew but by its hidden
+// name.
+bool open_only_here(int fd)
+{
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+        return false;
+    }
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    return true;
+}
+
+// The spare, open for the new version of the file at real (stat s), or -1.
+// It is taken only where nobody else has it open and the result is what a
+// new file would be: on the same file system, without extended attributes
+// (an access list, a label would carry over), with a new file's inode
+// flags, the file's owner and group given. Otherwise it is removed and a
+// new file made.
+int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const struct stat& s)
+{
+    if (!sp.have) {
+        return -1;
+    }
+    sp.have = false;
+    const int fd = ::open(slot.path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat t {};
+    const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
+                      t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
+                      t.st_dev == s.st_dev && open_only_here(fd) &&
+                      ::flistxattr(fd, nullptr, 0) == 0 &&
+                      inode_flags(fd) == sp.fresh_flags && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
+                      ::fchown(fd, s.st_uid, s.st_gid) == 0 && move_spare(sp, slot, real);
+    if (!fits) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        ::unlink(slot.path);
+        slot.active.store(false);
+        return -1;
+    }
+    return fd;
+}
+
 // One file; false (with a message) where it failed and the original stays.
-bool convert_file(batch& b, const char* file, temp_slot& slot)
+bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
 {
     const auto fail = [&](const char* what, int error) {
         say(b, file_message(b.program_name, "Datei", file, what, error));
@@ -253,7 +361,14 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         }
     }
 
-    const int temp_fd = create_temp(real, slot);
+    int temp_fd = take_spare(sp, slot, real, s);
+    const bool recycled = temp_fd >= 0;
+    if (!recycled) {
+        temp_fd = create_temp(real, slot);
+        if (temp_fd >= 0 && sp.swapping) {
+            sp.fresh_flags = inode_flags(temp_fd);
+        }
+    }
     if (temp_fd < 0) {
         const int error = errno;
         quib_free(output);
@@ -274,7 +389,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
     // Where the group cannot be kept, the new file's group (another one)
     // gets none of the old group's rights.
     mode_t mode = s.st_mode & 07777;
-    if (::fchown(temp_fd, s.st_uid, s.st_gid) != 0 &&
+    if (!recycled && ::fchown(temp_fd, s.st_uid, s.st_gid) != 0 &&
         ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid) != 0) {
         mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
     }
@@ -282,8 +397,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len);
         const int error = errno;
         quib_free(output);
-        if (!written) {
-            return abandon("konnte nicht geschrieben werden", error);
+        if (!written || (recycled && ::ftruncate(temp_fd, static_cast<off_t>(output_len)) != 0)) {
+            return abandon("konnte nicht geschrieben werden", written ? errno : error);
         }
     } else {
         const int rc = quib_convert_fd(in_fd, temp_fd, &q);
@@ -299,6 +414,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         if (rc != QUIB_OK) {
             return abandon("konnte nicht umgewandelt werden", error);
         }
+        const off_t written = recycled ? ::lseek(temp_fd, 0, SEEK_CUR) : 0;
+        if (written < 0 || (recycled && ::ftruncate(temp_fd, written) != 0)) {
+            return abandon("konnte nicht geschrieben werden", errno);
+        }
     }
     if (::fchmod(temp_fd, mode) != 0) {
         return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
@@ -308,6 +427,19 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
         ::unlink(slot.path);
         slot.active.store(false);
         return fail("konnte nicht geschrieben werden", error);
+    }
+    if (sp.swapping) {
+        if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(), RENAME_EXCHANGE) == 0) {
+            // The slot now names the old text, the next file's spare.
+            sp.have = true;
+            sp.dev = s.st_dev;
+            sp.ino = s.st_ino;
+            sp.folder = folder_of(real);
+            return true;
+        }
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+            sp.swapping = false;
+        }
     }
     if (::rename(slot.path, real.c_str()) != 0) {
         const int error = errno;
@@ -325,6 +457,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot)
 // other in the kernel.
 void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
 {
+    spare_file sp;
     for (std::size_t k = 0; k < workers; ++k) {
         share& s = b.shares[(worker + k) % workers];
         for (;;) {
@@ -332,10 +465,14 @@ void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
             if (i >= s.end) {
                 break;
             }
-            if (!convert_file(b, b.files[i], slot)) {
+            if (!convert_file(b, b.files[i], slot, sp)) {
                 b.failed.store(true);
             }
         }
+    }
+    if (sp.have) {
+        ::unlink(slot.path);
+        slot.active.store(false);
     }
 }
 
@@ -368,7 +505,11 @@ int run_in_place(const char* program_name, int argc, char** argv)
         return EXIT_FILE_ERROR;
     }
     catch_signals();
-    const unsigned processors = std::thread::hardware_concurrency();
+    // The processors quib may run on (taskset, a container's share).
+    cpu_set_t allowed;
+    const unsigned processors = ::sched_getaffinity(0, sizeof allowed, &allowed) == 0
+                                    ? static_cast<unsigned>(CPU_COUNT(&allowed))
+                                    : std::thread::hardware_concurrency();
     std::size_t workers = processors == 0 ? 1 : processors;
     workers = std::min<std::size_t>({workers, b.files.size(), MAX_WORKERS});
     for (std::size_t w = 0; w < workers; ++w) {

@@ -3,10 +3,12 @@
 // closed descriptors, signals, memory limits).
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -562,6 +564,44 @@ TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
     EXPECT_EQ(slurp(dir / "big.html"), big);
     EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.html", "big.html"}));
+}
+
+// A batch puts each new version into an inode another file had: not where
+// a program still reads the old text from it, and no attribute of that file
+// may carry over; a shorter text must not keep the end of a longer one,
+// also where the file is too big to be converted in memory. One processor:
+// one worker, the files in order.
+TEST_F(cli_test, in_place_gives_no_file_what_another_had)
+{
+    spit(dir / "x.html", "\"x\"");
+    if (::setxattr((dir / "x.html").c_str(), "user.quib", "1", 1, 0) != 0) {
+        GTEST_SKIP() << "no extended attributes here";
+    }
+    const std::string big(20 << 20, 'b');
+    const std::string less(17 << 20, 'l');
+    spit(dir / "y.html", "\"y\"");
+    spit(dir / "big.html", "\"" + big);
+    spit(dir / "less.html", "\"" + less);
+    const int reader = ::open((dir / "y.html").c_str(), O_RDONLY | O_CLOEXEC);
+    run_setup s;
+    s.in_child = [] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        ::sched_setaffinity(0, sizeof one, &one);
+    };
+    const run_result r = run({"--in-place", "x.html", "y.html", "big.html", "less.html"}, dir, s);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "y.html"), "\x84y\x93");
+    char old[4] = {};
+    EXPECT_EQ(::pread(reader, old, sizeof old, 0), 3);
+    EXPECT_STREQ(old, "\"y\"") << "the old text a reader holds was overwritten";
+    ::close(reader);
+    char value[8];
+    EXPECT_LT(::getxattr((dir / "y.html").c_str(), "user.quib", value, sizeof value), 0);
+    EXPECT_TRUE(slurp(dir / "less.html") == "\x84" + less) << "less.html differs";
+    EXPECT_EQ(names_in(dir),
+              (std::vector<std::string>{"big.html", "less.html", "x.html", "y.html"}));
 }
 
 // Converted by its owner, who is not root, a file keeps its set-user-ID
