@@ -40,19 +40,32 @@ bool same_file(const struct stat& a, const struct stat& b, bool both_terminals)
     return devices && a.st_rdev == b.st_rdev && !both_terminals;
 }
 
+// The --check lines, written in blocks (a page may have tens of thousands
+// of them), line by line to a terminal.
+constexpr std::size_t SPOT_BLOCK = std::size_t{64} << 10;
+
 struct spot_printer {
     const char* source;
     bool html;
+    bool to_terminal = false;
     unsigned long spots = 0;
+    std::string pending;
 };
+
+void flush_spots(spot_printer& p)
+{
+    std::fwrite(p.pending.data(), 1, p.pending.size(), stderr);
+    p.pending.clear();
+}
 
 void print_spot(void* context, const quib_spot* spot)
 {
     auto& p = *static_cast<spot_printer*>(context);
     ++p.spots;
-    std::string line;
-    format_spot(line, p.source, p.html, *spot);
-    std::fputs(line.c_str(), stderr);
+    format_spot(p.pending, p.source, p.html, *spot);
+    if (p.to_terminal || p.pending.size() >= SPOT_BLOCK) {
+        flush_spots(p);
+    }
 }
 
 // Straight to stderr, without allocating: with no memory left, the message
@@ -166,15 +179,17 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         return EXIT_FILE_ERROR;
     }
 
-    spot_printer printer{source, options.html};
+    spot_printer printer{source, options.html, false, 0, {}};
     quib_options q = library_options(options);
     if (options.check) {
         q.check = print_spot;
         q.check_context = &printer;
+        printer.to_terminal = ::isatty(2) != 0;
     }
     const int rc = quib_convert_fd_after(head.get(), static_cast<std::size_t>(head_len), in_fd,
                                          out_fd, &q);
     const int error = errno;
+    flush_spots(printer);
     close_source();
 
     int status = EXIT_CONVERTED;
