@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -36,24 +37,26 @@ constexpr std::size_t TEMP_PATH_MAX = PATH_MAX + 32;
 
 // The new files being written, one slot per worker, for the signal handler:
 // a batch that is killed leaves every original as it was or converted, and
-// no new file behind. While a worker moves its file to another folder, both
-// names are in the slot.
+// no new file behind. The handler runs on one thread while the others go
+// on: while a worker makes or moves its file (busy), the path may not name
+// it yet; the handler waits for that, and once it has begun nothing more is
+// made.
 struct temp_slot {
     std::atomic<bool> active{false};
+    std::atomic<bool> busy{false};
     char path[TEMP_PATH_MAX] = {};
-    std::atomic<bool> moving{false};
-    char moving_to[TEMP_PATH_MAX] = {};
 };
 temp_slot temp_slots[MAX_WORKERS];
+std::atomic<bool> ending{false};
 
 extern "C" void remove_temp_files(int sig)
 {
+    ending.store(true);
     for (temp_slot& slot : temp_slots) {
+        while (slot.busy.load()) {
+        }
         if (slot.active.load()) {
             ::unlink(slot.path);
-        }
-        if (slot.moving.load()) {
-            ::unlink(slot.moving_to);
         }
     }
     ::signal(sig, SIG_DFL);
@@ -65,6 +68,33 @@ extern "C" void remove_temp_files(int sig)
 // ignored at the start (nohup) stays ignored.
 constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
                                   SIGPIPE};
+
+// Runs make, which makes or moves the slot's file and names it in the
+// slot, with the slot busy and the ending signals held back from this
+// thread (its own handler would wait for it forever). After the handler
+// has begun, this thread makes nothing and waits for the end.
+template <class Make>
+auto while_busy(temp_slot& slot, Make make)
+{
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : ENDING_SIGNALS) {
+        sigaddset(&held, sig);
+    }
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &held, &before);
+    slot.busy.store(true);
+    if (ending.load()) {
+        slot.busy.store(false);
+        for (;;) {
+            ::pause();
+        }
+    }
+    const auto result = make();
+    slot.busy.store(false);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return result;
+}
 
 void catch_signals()
 {
@@ -182,13 +212,15 @@ int create_temp(const std::string& real, temp_slot& slot)
         errno = ENAMETOOLONG;
         return -1;
     }
-    std::memcpy(slot.path, name.c_str(), name.size() + 1);
-    slot.active.store(true);
-    const int fd = ::mkostemp(slot.path, O_CLOEXEC);
-    if (fd < 0) {
-        slot.active.store(false);
-    }
-    return fd;
+    return while_busy(slot, [&] {
+        std::memcpy(slot.path, name.c_str(), name.size() + 1);
+        slot.active.store(true);
+        const int fd = ::mkostemp(slot.path, O_CLOEXEC);
+        if (fd < 0) {
+            slot.active.store(false);
+        }
+        return fd;
+    });
 }
 
 long inode_flags(int fd)
@@ -228,16 +260,17 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     if (name.size() >= TEMP_PATH_MAX) {
         return false;
     }
-    std::memcpy(slot.moving_to, name.c_str(), name.size() + 1);
-    slot.moving.store(true);
-    if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, slot.moving_to, RENAME_NOREPLACE) != 0) {
-        slot.moving.store(false);
-        return false;
+    const bool moved = while_busy(slot, [&] {
+        if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, name.c_str(), RENAME_NOREPLACE) != 0) {
+            return false;
+        }
+        std::memcpy(slot.path, name.c_str(), name.size() + 1);
+        return true;
+    });
+    if (moved) {
+        sp.folder = folder;
     }
-    std::memcpy(slot.path, name.c_str(), name.size() + 1);
-    slot.moving.store(false);
-    sp.folder = folder;
-    return true;
+    return moved;
 }
 
 // Whether nobody but quib has the file open: a write lease is granted only
