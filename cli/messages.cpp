@@ -76,9 +76,13 @@ void format_spot(std::string& out, const char* source, bool html, const quib_spo
         out += "Anfuehrung, die hier beginnt, wird bis zum Dateiende nicht geschlossen\n";
         break;
     case QUIB_SPOT_ELEMENT_UNCLOSED:
+        // A title's text is prose: the rest was converted, as its text.
         append(out,
-               "Element <%s>, das hier beginnt, wird bis zum Dateiende nicht geschlossen;"
-               " der Rest blieb unveraendert\n",
+               std::strcmp(element, "title") == 0
+                   ? "Element <%s>, das hier beginnt, wird bis zum Dateiende nicht geschlossen;"
+                     " der Rest wurde als sein Text gelesen\n"
+                   : "Element <%s>, das hier beginnt, wird bis zum Dateiende nicht geschlossen;"
+                     " der Rest blieb unveraendert\n",
                element);
         break;
     case QUIB_SPOT_MARKUP_UNCLOSED:
@@ -101,6 +105,13 @@ void format_spot(std::string& out, const char* source, bool html, const quib_spo
         out += html ? "Seite in UTF-16 (Byte-Order-Mark): unveraendert kopiert\n"
                     : "Seite in UTF-16 (Byte-Order-Mark): quib wandelt einzelne Bytes um und"
                       " beschaedigt sie (--html kopiert sie unveraendert)\n";
+        break;
+    case QUIB_SPOT_MULTIBYTE_PAGE:
+        out += html ? "Seite in einer Mehrbyte-Kodierung (Shift_JIS, Big5, GBK, gb18030,"
+                      " ISO-2022-JP): unveraendert kopiert\n"
+                    : "Seite in einer Mehrbyte-Kodierung (Shift_JIS, Big5, GBK, gb18030,"
+                      " ISO-2022-JP): quib kann Zeichen beschaedigen, deren Bytes es fuer"
+                      " seine eigenen haelt (--html kopiert sie unveraendert)\n";
         break;
     case QUIB_SPOT_UTF8_PAGE_BYTE_MARKS:
         out += "Seite ist als UTF-8 deklariert, erhaelt aber Anfuehrungszeichen als einzelne"

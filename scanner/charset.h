@@ -13,7 +13,11 @@ enum class page_encoding {
     none,          // nothing declared
     utf8,
     windows_1252,  // also what browsers make of ISO-8859-1, ASCII and their kin
-    other,         // anything else: ISO-8859-15, Shift_JIS, an unknown label, ...
+    other,         // anything else: ISO-8859-15, an unknown label, ...
+    // Shift_JIS, Big5, GBK, gb18030, ISO-2022-JP and the labels browsers
+    // read as nothing (replacement): a character's bytes may be '\\', '"',
+    // '<' ..., which quib would take for its own.
+    multibyte,
 };
 
 struct encoding_declaration {

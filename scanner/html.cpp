@@ -358,7 +358,7 @@ void html_start_markup(scan_state& st, html_state& h, unsigned char c)
     }
 }
 
-void html_end_tag(scan_state& st, html_state& h)
+void html_end_tag(scan_state& st, html_state& h, bool self_closing)
 {
     end_markup(st, h);
     if (h.name_len > HTML_NAME_MAX) {
@@ -369,12 +369,23 @@ void html_end_tag(scan_state& st, html_state& h)
         h.quote_open = false;
         html_report_boundary(h);
     }
-    if (k.verbatim >= 0) {
-        unsigned long& count = h.verbatim[k.verbatim];
+    // In svg and math, "/>" closes the element it opens, and script and
+    // style hold text with tags, kept as code is (their end tags count
+    // wherever they come).
+    const bool foreign = h.foreign_total != 0;
+    if (foreign && self_closing && !h.end_tag) {
+        return;
+    }
+    int verbatim = k.verbatim;
+    if ((k.raw == RAW_SCRIPT || k.raw == RAW_STYLE) && (foreign || h.end_tag)) {
+        verbatim = static_cast<int>(k.raw == RAW_SCRIPT ? FOREIGN_SCRIPT : FOREIGN_STYLE);
+    }
+    if (verbatim >= 0) {
+        unsigned long& count = h.verbatim[verbatim];
         if (!h.end_tag) {
             if (h.verbatim_total == 0) {
                 h.verbatim_line = h.markup_line;
-                h.verbatim_first = static_cast<std::uint8_t>(k.verbatim);
+                h.verbatim_first = static_cast<std::uint8_t>(verbatim);
             }
             ++count;
             ++h.verbatim_total;
@@ -383,7 +394,17 @@ void html_end_tag(scan_state& st, html_state& h)
             --h.verbatim_total;
         }
     }
-    if (h.end_tag) {
+    if (k.foreign >= 0) {
+        unsigned long& count = h.foreign[k.foreign];
+        if (!h.end_tag && !self_closing) {
+            ++count;
+            ++h.foreign_total;
+        } else if (h.end_tag && count > 0) {
+            --count;
+            --h.foreign_total;
+        }
+    }
+    if (h.end_tag || foreign) {
         return;
     }
     if (k.raw == RAW_TITLE) {
@@ -535,7 +556,9 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             } else if (h.declaration_len > 0 && h.declaration_kind == '[' &&
                        c == static_cast<unsigned char>("[CDATA["[h.declaration_len])) {
                 if (++h.declaration_len == 7) {
-                    h.mode = html_mode::cdata;
+                    // Outside svg and math, browsers end "<![CDATA[" at
+                    // the first '>', as any other bogus comment.
+                    h.mode = h.foreign_total != 0 ? html_mode::cdata : html_mode::bogus;
                     h.brackets = 0;
                 }
             } else if (c == '>') {
@@ -548,7 +571,9 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             write_char(st, c);
             const tag_state next = tag_next(h.tag, c);
             if (next == tag_state::ended) {
-                html_end_tag(st, h);
+                // "/>": the '/' read where the tokenizer takes it for the
+                // self-closing mark, not in an unquoted value.
+                html_end_tag(st, h, h.tag == tag_state::before_name && h.prev_byte == '/');
             } else {
                 if (h.tag == tag_state::name && next == tag_state::name &&
                     h.name_len <= HTML_NAME_MAX) {

@@ -58,9 +58,16 @@ enum class raw_state : std::uint8_t {
     double_start, double_escaped, double_dash, double_dash_dash, double_lt, double_end,
 };
 
-inline constexpr unsigned VERBATIM_ELEMENTS = 6;  // pre code kbd samp tt listing
+// pre code kbd samp tt listing, then script and style inside svg or math,
+// which are no raw text there: their text is kept, their tags are tags.
+inline constexpr unsigned VERBATIM_ELEMENTS = 8;
+inline constexpr unsigned HTML_VERBATIM_ELEMENTS = 6;
+inline constexpr unsigned FOREIGN_SCRIPT = 6;
+inline constexpr unsigned FOREIGN_STYLE = 7;
+inline constexpr unsigned FOREIGN_ELEMENTS = 2; // svg math
 inline constexpr unsigned RAW_ELEMENTS = 8;       // script style textarea xmp iframe noembed noframes title
 inline constexpr std::uint8_t RAW_SCRIPT = 0;
+inline constexpr std::uint8_t RAW_STYLE = 4;
 // A title holds no markup either, but its text is prose: quotes are
 // converted there. Only its end tag ends it.
 inline constexpr std::uint8_t RAW_TITLE = 7;
@@ -103,6 +110,10 @@ struct html_state {
     // The open code elements, per name.
     unsigned long verbatim[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_total = 0;
+    // The open svg and math elements (foreign content: a start tag ending
+    // in "/>" opens nothing, no element's text is raw, CDATA is CDATA).
+    unsigned long foreign[FOREIGN_ELEMENTS] = {};
+    unsigned long foreign_total = 0;
 
     // --check (report nullptr: off)
     spot_report* report = nullptr;
@@ -135,6 +146,7 @@ struct element_kind {
     int verbatim;  // index, or -1
     int raw;       // index, or -1
     bool plaintext;
+    int foreign;   // svg 0, math 1, or -1
 };
 element_kind classify_element(const unsigned char* name, std::size_t len);
 const char* verbatim_name(unsigned i);
@@ -151,6 +163,6 @@ void html_toggle_quotation(scan_state& st, html_state& h, int before);
 void html_quotation_opens(html_state& h, int before);
 void html_report_boundary(html_state& h);
 void html_start_markup(scan_state& st, html_state& h, unsigned char c);
-void html_end_tag(scan_state& st, html_state& h);
+void html_end_tag(scan_state& st, html_state& h, bool self_closing);
 
 #endif

@@ -335,8 +335,10 @@ template <class Isa, class Window>
 std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                        lazy_masks<Window>& m)
 {
-    if (h.title) {
-        return 0; // a title's '<' is text but for its end tag: byte by byte
+    if (h.title || h.foreign_total != 0) {
+        // A title's '<' is text but for its end tag; in svg and math, "/>"
+        // closes a tag: state by state.
+        return 0;
     }
     int verbatim_opened_at = -1; // the first code element's '<', for --check
     const std::uint64_t lt = m[B_LT];
@@ -379,11 +381,12 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
             const std::size_t tag_end = k == 0 ? 0 : tag_end_at_hand(tb, k);
             const element_kind kind =
                 tag_end == 0 || k - name_at > HTML_NAME_MAX
-                    ? element_kind{false, -1, -1, false}
+                    ? element_kind{false, -1, -1, false, -1}
                     : element_at(p + name_at, k - name_at);
             // Comments, declarations, a tag not at hand, one that starts raw
-            // text: read on from its '<'.
-            if (tag_end == 0 || (!end_tag && (kind.raw >= 0 || kind.plaintext))) {
+            // text, svg and math: read on from its '<'.
+            if (tag_end == 0 || (!end_tag && (kind.raw >= 0 || kind.plaintext)) ||
+                kind.foreign >= 0) {
                 end = t;
                 break;
             }
@@ -535,7 +538,9 @@ void scan_html_windows(scan_state& st)
         const std::size_t avail = len - pos; // bytes at hand from p
         lazy_masks<Window> m(p);
         std::size_t i = 0;      // the next byte to read
-        const auto plain_prose = [&h] { return h.mode == html_mode::prose; };
+        const auto plain_prose = [&h] {
+            return h.mode == html_mode::prose && !h.title && h.foreign_total == 0;
+        };
         if (plain_prose()) {
             // The next window starts where this one needs more than the
             // bulk step, so a tag that only went on past this window is
@@ -633,7 +638,9 @@ void scan_html_windows(scan_state& st)
                         const std::size_t end = k < HTML_WINDOW ? tag_end_at_hand(m, k) : 0;
                         if (end != 0) {
                             i = end + 1;
-                            html_end_tag(st, h);
+                            // At hand, a '/' before the '>' is the tag's
+                            // self-closing mark (no unquoted value).
+                            html_end_tag(st, h, p[end - 1] == '/');
                         }
                     } else if (next == '/') {
                         h.mode = html_mode::end_tag_open;
@@ -682,7 +689,8 @@ void scan_html_windows(scan_state& st)
                 const tag_state next = tag_next(h.tag, p[j]);
                 i = j + 1;
                 if (next == tag_state::ended) {
-                    html_end_tag(st, h);
+                    const int before = j > 0 ? p[j - 1] : h.prev_byte;
+                    html_end_tag(st, h, h.tag == tag_state::before_name && before == '/');
                 } else {
                     h.tag = next;
                 }

@@ -84,7 +84,8 @@ inline tag_state tag_next(tag_state t, unsigned char c)
 
 // The elements the reading acts on.
 constexpr const char* VERBATIM_NAMES[VERBATIM_ELEMENTS] = {"pre", "code", "kbd", "samp", "tt",
-                                                         "listing"};
+                                                         "listing", "script", "style"};
+constexpr const char* FOREIGN_NAMES[FOREIGN_ELEMENTS] = {"svg", "math"};
 constexpr const char* RAW_NAMES[RAW_ELEMENTS] = {"script", "iframe", "noembed", "noframes",
                                                   "style",  "textarea", "xmp", "title"};
 constexpr std::uint8_t RAW_NAME_LENGTHS[RAW_ELEMENTS] = {6, 6, 7, 8, 5, 8, 3, 5};
@@ -117,7 +118,7 @@ struct element_slot {
     std::uint64_t head = 0;  // the name's first eight bytes, the first lowest
     std::uint16_t tail = 0;  // its ninth and tenth
     std::uint8_t len = 0;    // 0: empty slot
-    element_kind kind{false, -1, -1, false};
+    element_kind kind{false, -1, -1, false, -1};
 };
 constexpr unsigned ELEMENT_SLOTS = 256;
 
@@ -139,7 +140,8 @@ constexpr unsigned slot_of(std::uint64_t head, std::uint16_t tail, std::size_t l
 struct element_table {
     element_slot slot[ELEMENT_SLOTS];
 
-    constexpr void add(const char* text, bool block, int verbatim, int raw, bool plaintext)
+    constexpr void add(const char* text, bool block, int verbatim, int raw, bool plaintext,
+                       int foreign = -1)
     {
         unsigned char name[HTML_NAME_MAX] = {};
         std::size_t len = 0;
@@ -161,6 +163,7 @@ struct element_table {
         e.kind.verbatim = verbatim >= 0 ? verbatim : e.kind.verbatim;
         e.kind.raw = raw >= 0 ? raw : e.kind.raw;
         e.kind.plaintext = e.kind.plaintext || plaintext;
+        e.kind.foreign = foreign >= 0 ? foreign : e.kind.foreign;
     }
 };
 
@@ -170,13 +173,16 @@ constexpr element_table build_element_table()
     for (const char* b : BLOCK_NAMES) {
         t.add(b, true, -1, -1, false);
     }
-    for (unsigned i = 0; i < VERBATIM_ELEMENTS; ++i) {
+    for (unsigned i = 0; i < HTML_VERBATIM_ELEMENTS; ++i) {
         t.add(VERBATIM_NAMES[i], false, static_cast<int>(i), -1, false);
     }
     for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
         t.add(RAW_NAMES[i], false, -1, static_cast<int>(i), false);
     }
     t.add("plaintext", false, -1, -1, true);
+    for (unsigned i = 0; i < FOREIGN_ELEMENTS; ++i) {
+        t.add(FOREIGN_NAMES[i], false, -1, -1, false, static_cast<int>(i));
+    }
     return t;
 }
 
@@ -186,14 +192,14 @@ constexpr element_table ELEMENT_TABLE = build_element_table();
 inline element_kind element_of(const unsigned char* name, std::size_t len)
 {
     if (len == 0 || len > HTML_NAME_MAX) {
-        return {false, -1, -1, false};
+        return {false, -1, -1, false, -1};
     }
     const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
     const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
     for (unsigned i = slot_of(head, tail, len);; i = (i + 1) % ELEMENT_SLOTS) {
         const element_slot& e = ELEMENT_TABLE.slot[i];
         if (e.len == 0) {
-            return {false, -1, -1, false};
+            return {false, -1, -1, false, -1};
         }
         if (e.head == head && e.tail == tail && e.len == len) {
             return e.kind;

@@ -36,6 +36,7 @@ mark_form form_for(page_encoding encoding)
         return mark_form::bytes;
     case page_encoding::none:
     case page_encoding::other:
+    case page_encoding::multibyte:
         break;
     }
     return mark_form::entities;
@@ -120,9 +121,13 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
     if (utf16 && options.check) {
         report_spot(report, QUIB_SPOT_UTF16_PAGE, 1);
     }
+    const bool multibyte = !utf16 && declared.encoding == page_encoding::multibyte;
+    if (multibyte && options.check) {
+        report_spot(report, QUIB_SPOT_MULTIBYTE_PAGE, declared.line);
+    }
     if (options.html) {
         st->html = html.get();
-        if (utf16) {
+        if (utf16 || multibyte) {
             html->mode = html_mode::plaintext;
             html->untouched = true;
         }

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "charset.h"
+
 namespace {
 
 constexpr std::size_t none = std::string_view::npos;
@@ -143,8 +145,9 @@ std::size_t quote_reference_length(std::string_view in, std::size_t i)
 }
 
 // Where a tag starting at in[i] == '<' ends (one past its '>'), or none; its
-// name goes to name. The states are the table of section 2.
-std::size_t tag_end(std::string_view in, std::size_t i, std::string& name)
+// name goes to name, whether it ends in the self-closing "/>" to
+// self_closing. The states are the table of section 2.
+std::size_t tag_end(std::string_view in, std::size_t i, std::string& name, bool& self_closing)
 {
     enum class st { n, b, a, v, u, d, s, q } state = st::n;
     std::size_t j = i + (in[i + 1] == '/' ? 2 : 1);
@@ -158,6 +161,7 @@ std::size_t tag_end(std::string_view in, std::size_t i, std::string& name)
                 name_end = j;
             }
             name = lower(in.substr(name_start, name_end - name_start));
+            self_closing = state == st::b && in[j - 1] == '/';
             return j + 1;
         }
         switch (state) {
@@ -217,20 +221,22 @@ std::size_t tag_end(std::string_view in, std::size_t i, std::string& name)
 
 // Where the markup starting at in[i] == '<' ends (one past its last byte),
 // or none if the input ends first. is_tag and is_end_tag tell what it was.
-std::size_t markup_end(std::string_view in, std::size_t i, std::string& name, bool& is_tag, bool& is_end_tag)
+std::size_t markup_end(std::string_view in, std::size_t i, bool foreign, std::string& name,
+                       bool& is_tag, bool& is_end_tag, bool& self_closing)
 {
     is_tag = false;
     is_end_tag = false;
+    self_closing = false;
     const char next = in[i + 1];
     if (is_letter(next)) {
         is_tag = true;
-        return tag_end(in, i, name);
+        return tag_end(in, i, name, self_closing);
     }
     if (next == '/') {
         if (i + 2 < in.size() && is_letter(in[i + 2])) {
             is_tag = true;
             is_end_tag = true;
-            return tag_end(in, i, name);
+            return tag_end(in, i, name, self_closing);
         }
         const std::size_t gt = in.find('>', i + 2);
         return gt == none ? none : gt + 1;
@@ -266,7 +272,8 @@ std::size_t markup_end(std::string_view in, std::size_t i, std::string& name, bo
         }
         return none;
     }
-    if (in.compare(i, 9, "<![CDATA[") == 0) {
+    // CDATA only in svg and math; elsewhere a bogus comment, to the first '>'.
+    if (foreign && in.compare(i, 9, "<![CDATA[") == 0) {
         const std::size_t e = in.find("]]>", i + 9);
         return e == none ? none : e + 3;
     }
@@ -362,9 +369,21 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
         ((in[0] == '\xFF' && in[1] == '\xFE') || (in[0] == '\xFE' && in[1] == '\xFF'))) {
         return std::string(in);
     }
+    // So is one that declares an encoding whose characters may hold ASCII
+    // bytes (the declaration found as the program finds it: the charset
+    // tables test that).
+    if (find_declared_encoding(reinterpret_cast<const unsigned char*>(in.data()), in.size())
+            .encoding == page_encoding::multibyte) {
+        return std::string(in);
+    }
     std::string out;
     bool quoted = false;
     std::array<int, verbatim_names.size()> verbatim_count{};
+    // svg and math open; script and style inside them, whose text is kept
+    // and whose tags are tags.
+    int svg = 0;
+    int math = 0;
+    std::array<int, 2> foreign_code{};
     char last_char = 0;
     // Set after raw text: its end tag belongs to the element, so no line end goes before it.
     bool closing_raw_text = false;
@@ -381,7 +400,7 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
                 return true;
             }
         }
-        return false;
+        return foreign_code[0] > 0 || foreign_code[1] > 0;
     };
     // A prose byte written outside a quotation and outside verbatim prose.
     const auto write_prose = [&](char c) {
@@ -403,7 +422,10 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             std::string name;
             bool is_tag = false;
             bool is_end_tag = false;
-            const std::size_t end = markup_end(in, i, name, is_tag, is_end_tag);
+            bool self_closing = false;
+            const bool foreign = svg + math > 0;
+            const std::size_t end =
+                markup_end(in, i, foreign, name, is_tag, is_end_tag, self_closing);
             if (end == none) {
                 out += in.substr(i);  // cut off: copied, and nothing happens
                 break;
@@ -417,6 +439,25 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             if (is_block_boundary(name)) {
                 quoted = false;
             }
+            if (foreign && self_closing && !is_end_tag) {
+                continue;  // opens nothing
+            }
+            for (int k = 0; k < 2; ++k) {
+                if (name == (k == 0 ? "script" : "style") && (foreign || is_end_tag)) {
+                    if (!is_end_tag) {
+                        ++foreign_code[static_cast<std::size_t>(k)];
+                    } else if (foreign_code[static_cast<std::size_t>(k)] > 0) {
+                        --foreign_code[static_cast<std::size_t>(k)];
+                    }
+                }
+            }
+            for (int* count : {name == "svg" ? &svg : nullptr, name == "math" ? &math : nullptr}) {
+                if (count != nullptr && !is_end_tag && !self_closing) {
+                    ++*count;
+                } else if (count != nullptr && is_end_tag && *count > 0) {
+                    --*count;
+                }
+            }
             for (std::size_t k = 0; k < verbatim_names.size(); ++k) {
                 if (name == verbatim_names[k]) {
                     if (!is_end_tag) {
@@ -426,7 +467,7 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
                     }
                 }
             }
-            if (is_end_tag) {
+            if (is_end_tag || foreign) {
                 continue;
             }
             if (name == "plaintext") {

@@ -225,6 +225,7 @@ constexpr quib_spot_kind CUT_OFF = QUIB_SPOT_QUOTE_CUT_OFF;
 constexpr quib_spot_kind ELEMENT = QUIB_SPOT_ELEMENT_UNCLOSED;
 constexpr quib_spot_kind MARKUP = QUIB_SPOT_MARKUP_UNCLOSED;
 constexpr quib_spot_kind UTF16 = QUIB_SPOT_UTF16_PAGE;
+constexpr quib_spot_kind MULTIBYTE = QUIB_SPOT_MULTIBYTE_PAGE;
 
 struct html_check_case {
     const char* name;
@@ -253,6 +254,8 @@ const html_check_case CHECK_CASES[] = {
     {"nothing to report", "<p>Er sagte \"Hallo\".</p>\n\n<pre>\"x\"</pre><script>\"</script>", {}},
     {"a page in UTF-16 is copied as it is", std::string("\xFF\xFE<\0p\0>\0\"\0<\0!\0", 14),
      {{UTF16, 1, ""}}},
+    {"a page in Shift_JIS, whose second byte of a character may be a backslash",
+     "<p>\n<meta charset=\"SJIS\"><p>\"\x83\\\"</p><pre>", {{MULTIBYTE, 2, ""}}},
 };
 
 TEST(html_test, check_reports_what_derails_a_page)

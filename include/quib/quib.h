@@ -55,8 +55,11 @@ typedef enum quib_spot_kind {
     QUIB_SPOT_MARKUP_UNCLOSED,       /* a tag or comment the end of the input cuts off */
     QUIB_SPOT_QUOTE_IN_CODE,         /* not html: a mark written inside script, pre, ... */
     QUIB_SPOT_UTF8_PAGE_BYTE_MARKS,  /* a page declaring UTF-8 gets single-byte marks */
-    QUIB_SPOT_UTF16_PAGE             /* a page in UTF-16 (byte order mark): with html
+    QUIB_SPOT_UTF16_PAGE,            /* a page in UTF-16 (byte order mark): with html
                                         copied unchanged, without it damaged */
+    QUIB_SPOT_MULTIBYTE_PAGE         /* a page declaring Shift_JIS, Big5, GBK, gb18030 or
+                                        ISO-2022-JP: with html copied unchanged, without
+                                        it damaged where a character holds '\\', '"', ... */
 } quib_spot_kind;
 
 typedef struct quib_spot {
