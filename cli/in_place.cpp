@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,10 @@ struct batch {
     share shares[MAX_WORKERS];
     std::atomic<bool> failed{false};
     std::atomic<bool> listed{false};
+    // The new versions made: a file named twice (or by a link too) is
+    // converted once; a second conversion would change it again (\" to ").
+    std::mutex made_lock;
+    std::set<std::pair<dev_t, ino_t>> made;
     std::mutex output; // whole messages, a file's --check lines together
 };
 
@@ -202,12 +207,22 @@ std::string folder_of(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// A hidden name in folder for the new version of the file named base: the
+// base cut where the name would pass NAME_MAX, so that every file name
+// has one.
+std::string hidden_name(const std::string& folder, const std::string& base,
+                        const std::string& suffix)
+{
+    const std::size_t room = NAME_MAX - 1 - suffix.size();
+    return folder + "." + base.substr(0, std::min(base.size(), room)) + suffix;
+}
+
 // The new file beside the original: hidden, so that a glob in the same
 // folder does not take it up while the batch runs.
 int create_temp(const std::string& real, temp_slot& slot)
 {
     const std::string folder = folder_of(real);
-    const std::string name = folder + "." + real.substr(folder.size()) + ".quib-XXXXXX";
+    const std::string name = hidden_name(folder, real.substr(folder.size()), ".quib-XXXXXX");
     if (name.size() >= TEMP_PATH_MAX) {
         errno = ENAMETOOLONG;
         return -1;
@@ -229,22 +244,56 @@ long inode_flags(int fd)
     return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 ? flags : -1;
 }
 
+// What a folder gives a new file in it: the inode flags it passes on (told
+// by the folder's own flags) and a default access list.
+struct folder_traits {
+    long flags = -1;
+    bool default_acl = true;
+};
+
+folder_traits traits_of(const std::string& folder)
+{
+    folder_traits t;
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        t.flags = inode_flags(fd);
+        const ssize_t acl = ::fgetxattr(fd, "system.posix_acl_default", nullptr, 0);
+        t.default_acl = acl >= 0 || (errno != ENODATA && errno != ENOTSUP);
+        ::close(fd);
+    }
+    return t;
+}
+
 // A worker's spare inode. Where the file system can swap two names, a new
 // version takes the original's name and the original's inode the new
 // version's hidden name; that inode then takes the next file's new version
-// (its blocks overwritten, the rest cut off). A new inode for every file
-// and a freed one for every file cost more than the conversion itself:
-// ext4 without a journal, for one, passes over every inode freed in the
-// last minute when it looks for a free one.
+// (emptied first, so that pages of the old text already handed to a socket
+// or pipe keep the old text). A new inode for every file and a freed one
+// for every file cost more than the conversion itself: ext4 without a
+// journal, for one, passes over every inode freed in the last minute when
+// it looks for a free one.
 struct spare_file {
-    bool have = false;         // at the slot's path
-    bool swapping = true;      // until the file system refuses an exchange
+    bool have = false;          // at the slot's path
+    bool swapping = true;       // until the file system refuses an exchange
     dev_t dev = 0;
     ino_t ino = 0;
-    std::string folder;        // where it is, with its '/'
-    long fresh_flags = -1;     // the inode flags of a new file here
-    unsigned long moves = 0;   // names made for moves to other folders
+    std::string folder;         // where it is, with its '/'
+    long fresh_flags = -1;      // the inode flags of the last new file made
+    long fresh_folder_flags = -2; // its folder's flags
+    std::string traits_folder;  // the folder last looked at, and what it gives
+    folder_traits traits{-2, true};
+    unsigned long moves = 0;    // names made for moves to other folders
 };
+
+const folder_traits& traits_for(spare_file& sp, const std::string& folder)
+{
+    if (sp.traits_folder != folder || sp.traits.flags == -2) {
+        sp.traits = traits_of(folder);
+        sp.traits_folder = folder;
+    }
+    return sp.traits;
+}
 
 // Gives the spare a hidden name beside real, where it is in another
 // folder; false where that fails (the name is taken, or the file system
@@ -255,8 +304,9 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     if (folder == sp.folder) {
         return true;
     }
-    const std::string name = folder + "." + real.substr(folder.size()) + ".quib-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(++sp.moves);
+    const std::string name =
+        hidden_name(folder, real.substr(folder.size()),
+                    ".quib-" + std::to_string(::getpid()) + "-" + std::to_string(++sp.moves));
     if (name.size() >= TEMP_PATH_MAX) {
         return false;
     }
@@ -273,26 +323,32 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     return moved;
 }
 
-// Whether nobody but quib has the file open: a write lease is granted only
-// then (and given back at once). A program that had the original open, a
-// web server sending it, goes on reading the old text; the inode must not
-// then take another file's text. Nobody can open it anew but by its hidden
-// name.
-bool open_only_here(int fd)
+// Makes the spare, open as fd, what a new file for the file at real (stat
+// s) would be, or returns false. Under a write lease, which is granted only
+// while nobody else has the file open (a program that had the original
+// open, a web server sending it, goes on reading the old text; the inode
+// must not then take another file's text): emptied, given the owner and
+// group and mode 0600, so that from then on only they may open it; no
+// extended attributes (an access list, a label would carry over), a new
+// file's inode flags, and a folder that gives a new file nothing else.
+// One who opened it meanwhile waited for the lease and finds it empty.
+bool make_spare_fresh(spare_file& sp, int fd, const std::string& real, const struct stat& s)
 {
-    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+    const folder_traits& traits = traits_for(sp, folder_of(real));
+    if (traits.default_acl || traits.flags != sp.fresh_folder_flags ||
+        ::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
         return false;
     }
+    const bool fresh = ::ftruncate(fd, 0) == 0 && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
+                       ::fchown(fd, s.st_uid, s.st_gid) == 0 &&
+                       ::flistxattr(fd, nullptr, 0) == 0 && inode_flags(fd) == sp.fresh_flags &&
+                       ::fcntl(fd, F_GETLEASE) == F_WRLCK; // no one waiting
     ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    return true;
+    return fresh;
 }
 
-// The spare, open for the new version of the file at real (stat s), or -1.
-// It is taken only where nobody else has it open and the result is what a
-// new file would be: on the same file system, without extended attributes
-// (an access list, a label would carry over), with a new file's inode
-// flags, the file's owner and group given. Otherwise it is removed and a
-// new file made.
+// The spare, open for the new version of the file at real (stat s), or -1
+// (then it is removed, and a new file is made).
 int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const struct stat& s)
 {
     if (!sp.have) {
@@ -303,10 +359,8 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
     struct stat t {};
     const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
                       t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
-                      t.st_dev == s.st_dev && open_only_here(fd) &&
-                      ::flistxattr(fd, nullptr, 0) == 0 &&
-                      inode_flags(fd) == sp.fresh_flags && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
-                      ::fchown(fd, s.st_uid, s.st_gid) == 0 && move_spare(sp, slot, real);
+                      t.st_dev == s.st_dev && make_spare_fresh(sp, fd, real, s) &&
+                      move_spare(sp, slot, real);
     if (!fits) {
         if (fd >= 0) {
             ::close(fd);
@@ -316,6 +370,36 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
         return -1;
     }
     return fd;
+}
+
+// The original's extended attributes on its new version: its access list
+// above all, without which the mode's group bits (the list's mask) would
+// give its group the rights of the list's widest entry. false where the
+// access list cannot be given; other attributes go where permitted.
+bool copy_attributes(int from, int to)
+{
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0) {
+        return true;
+    }
+    std::string names(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::flistxattr(from, names.data(), names.size());
+    if (got < 0) {
+        return false;
+    }
+    names.resize(static_cast<std::size_t>(got));
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+        const char* name = names.c_str() + at;
+        const bool acl = std::strcmp(name, "system.posix_acl_access") == 0;
+        const ssize_t n = ::fgetxattr(from, name, nullptr, 0);
+        std::string value(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+        const ssize_t v = n < 0 ? -1 : ::fgetxattr(from, name, value.data(), value.size());
+        if ((v < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(v), 0) != 0) &&
+            acl) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // One file; false (with a message) where it failed and the original stays.
@@ -355,6 +439,13 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         return fail("ist keine gewoehnliche Datei, nicht umgewandelt",
                     S_ISDIR(s.st_mode) ? EISDIR : EINVAL);
     }
+    {
+        std::lock_guard<std::mutex> hold(b.made_lock);
+        if (b.made.count({s.st_dev, s.st_ino}) != 0) {
+            ::close(in_fd);
+            return true; // converted by this batch already
+        }
+    }
     if (s.st_nlink > 1) {
         // A new file would leave the other names with the old text.
         ::close(in_fd);
@@ -380,9 +471,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             ::close(in_fd);
             return fail("kann nicht gelesen werden", error);
         }
-        ::close(in_fd);
         if (quib_convert_buffer(input.data(), input.size(), &output, &output_len, &q) != QUIB_OK) {
-            return fail("kann nicht umgewandelt werden", errno);
+            const int error = errno;
+            ::close(in_fd);
+            return fail("kann nicht umgewandelt werden", error);
         }
         if (!spots.lines.empty()) {
             b.listed.store(true);
@@ -390,6 +482,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
         if (output_len == input.size() && std::memcmp(output, input.data(), output_len) == 0) {
             quib_free(output);
+            ::close(in_fd);
             return true; // nothing to change: the original stays as it is
         }
     }
@@ -400,22 +493,36 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         temp_fd = create_temp(real, slot);
         if (temp_fd >= 0 && sp.swapping) {
             sp.fresh_flags = inode_flags(temp_fd);
+            sp.fresh_folder_flags = traits_for(sp, folder_of(real)).flags;
         }
     }
     if (temp_fd < 0) {
         const int error = errno;
         quib_free(output);
-        if (!in_memory) {
-            ::close(in_fd);
-        }
+        ::close(in_fd);
         return fail("kann nicht umgewandelt werden, keine neue Datei im Ordner", error);
     }
     const auto abandon = [&](const char* what, int error) {
         ::close(temp_fd);
+        if (in_memory) {
+            ::close(in_fd);
+        }
         ::unlink(slot.path);
         slot.active.store(false);
         return fail(what, error);
     };
+    if (!copy_attributes(in_fd, temp_fd)) {
+        const int error = errno;
+        quib_free(output);
+        if (!in_memory) {
+            ::close(in_fd);
+        }
+        return abandon("kann nicht umgewandelt werden, Zugriffsliste nicht uebertragbar", error);
+    }
+    if (in_memory) {
+        ::close(in_fd);
+        in_fd = -1;
+    }
     // Owner and group where permitted, before the text; the mode after it
     // (a change of owner, and a write by anyone but root, clear the
     // set-user-ID bit). Until then the new file is its owner's alone.
@@ -430,8 +537,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len);
         const int error = errno;
         quib_free(output);
-        if (!written || (recycled && ::ftruncate(temp_fd, static_cast<off_t>(output_len)) != 0)) {
-            return abandon("konnte nicht geschrieben werden", written ? errno : error);
+        if (!written) {
+            return abandon("konnte nicht geschrieben werden", error);
         }
     } else {
         const int rc = quib_convert_fd(in_fd, temp_fd, &q);
@@ -447,14 +554,16 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         if (rc != QUIB_OK) {
             return abandon("konnte nicht umgewandelt werden", error);
         }
-        const off_t written = recycled ? ::lseek(temp_fd, 0, SEEK_CUR) : 0;
-        if (written < 0 || (recycled && ::ftruncate(temp_fd, written) != 0)) {
-            return abandon("konnte nicht geschrieben werden", errno);
-        }
     }
     if (::fchmod(temp_fd, mode) != 0) {
         return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
     }
+    struct stat made {};
+    ::fstat(temp_fd, &made);
+    const auto remember = [&] {
+        std::lock_guard<std::mutex> hold(b.made_lock);
+        b.made.insert({made.st_dev, made.st_ino});
+    };
     if (::close(temp_fd) != 0) {
         const int error = errno;
         ::unlink(slot.path);
@@ -468,6 +577,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             sp.dev = s.st_dev;
             sp.ino = s.st_ino;
             sp.folder = folder_of(real);
+            remember();
             return true;
         }
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
@@ -481,6 +591,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         return fail("kann nicht ersetzt werden", error);
     }
     slot.active.store(false);
+    remember();
     return true;
 }
 
@@ -538,6 +649,9 @@ int run_in_place(const char* program_name, int argc, char** argv)
         return EXIT_FILE_ERROR;
     }
     catch_signals();
+    // A lease taken on a spare is broken by anyone who opens it; quib looks
+    // for that itself (F_GETLEASE) and is not to be ended by the signal.
+    ::signal(SIGIO, SIG_IGN);
     // The processors quib may run on (taskset, a container's share).
     cpu_set_t allowed;
     const unsigned processors = ::sched_getaffinity(0, sizeof allowed, &allowed) == 0

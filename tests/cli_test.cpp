@@ -567,12 +567,21 @@ TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
 }
 
 // A batch puts each new version into an inode another file had: not where
-// a program still reads the old text from it, and no attribute of that file
-// may carry over; a shorter text must not keep the end of a longer one,
-// also where the file is too big to be converted in memory. One processor:
-// one worker, the files in order.
+// a program still reads the old text from it (an open file, pages of it in
+// a pipe), and no attribute of that file may carry over, while each file
+// keeps its own; a shorter text must not keep the end of a longer one, also
+// where the file is too big to be converted in memory. One processor: one
+// worker, the files in order.
 TEST_F(cli_test, in_place_gives_no_file_what_another_had)
 {
+    spit(dir / "s.html", "\"s\"");
+    spit(dir / "t.html", "\"t\"");
+    char value[8];
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const int spliced = ::open((dir / "s.html").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::splice(spliced, nullptr, pipe_fds[1], nullptr, 3, 0), 3);
+    ::close(spliced);
     spit(dir / "x.html", "\"x\"");
     if (::setxattr((dir / "x.html").c_str(), "user.quib", "1", 1, 0) != 0) {
         GTEST_SKIP() << "no extended attributes here";
@@ -590,18 +599,24 @@ TEST_F(cli_test, in_place_gives_no_file_what_another_had)
         CPU_SET(0, &one);
         ::sched_setaffinity(0, sizeof one, &one);
     };
-    const run_result r = run({"--in-place", "x.html", "y.html", "big.html", "less.html"}, dir, s);
+    const run_result r = run(
+        {"--in-place", "s.html", "t.html", "x.html", "y.html", "big.html", "less.html"}, dir, s);
     EXPECT_EQ(r.status, 0) << r.err;
+    char piped[4] = {};
+    EXPECT_EQ(::read(pipe_fds[0], piped, 3), 3);
+    EXPECT_STREQ(piped, "\"s\"") << "the old text in a pipe was overwritten";
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    EXPECT_EQ(::getxattr((dir / "x.html").c_str(), "user.quib", value, sizeof value), 1);
     EXPECT_EQ(slurp(dir / "y.html"), "\x84y\x93");
     char old[4] = {};
     EXPECT_EQ(::pread(reader, old, sizeof old, 0), 3);
     EXPECT_STREQ(old, "\"y\"") << "the old text a reader holds was overwritten";
     ::close(reader);
-    char value[8];
     EXPECT_LT(::getxattr((dir / "y.html").c_str(), "user.quib", value, sizeof value), 0);
     EXPECT_TRUE(slurp(dir / "less.html") == "\x84" + less) << "less.html differs";
-    EXPECT_EQ(names_in(dir),
-              (std::vector<std::string>{"big.html", "less.html", "x.html", "y.html"}));
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"big.html", "less.html", "s.html",
+                                                       "t.html", "x.html", "y.html"}));
 }
 
 // Converted by its owner, who is not root, a file keeps its set-user-ID
