@@ -327,6 +327,25 @@ bool xml_declaration(reader& r, page_encoding& encoding)
     return false;
 }
 
+// The elements whose text holds no markup, to the tokenizer.
+constexpr const char* RAW_TEXT_ELEMENTS[] = {"script",  "style",    "title",     "textarea", "xmp",
+                                             "iframe", "noembed", "noframes", "noscript"};
+
+// Past the text of the raw text element name, to its end tag ("</name" and
+// a blank, '/' or '>'); to the end of the bytes looked at where none comes.
+void skip_raw_text(reader& r, const char* name)
+{
+    const std::size_t len = std::strlen(name);
+    for (; r.pos + 2 + len < r.n; ++r.pos) {
+        const unsigned char* q = r.p + r.pos;
+        if (q[0] == '<' && q[1] == '/' && starts_with(q + 2, len, name) &&
+            (is_blank(q[2 + len]) || q[2 + len] == '/' || q[2 + len] == '>')) {
+            return;
+        }
+    }
+    r.pos = r.n;
+}
+
 void skip_past(reader& r, unsigned char c)
 {
     while (!r.at_end() && r.p[r.pos] != c) {
@@ -435,15 +454,25 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             }
         } else if (left > 1 && here[0] == '<' &&
                    (is_letter(here[1]) || (here[1] == '/' && left > 2 && is_letter(here[2])))) {
-            // Any other tag: past its name and attributes.
+            // Any other tag: past its name and attributes, and past the
+            // text of an element that holds no markup (a script that
+            // writes a <meta> declares nothing, as browsers read it).
             ++r.pos;
-            while (!r.at_end() && !is_blank(p[r.pos]) && p[r.pos] != '>') {
+            const std::size_t name_at = r.pos;
+            while (!r.at_end() && !is_blank(p[r.pos]) && p[r.pos] != '>' && p[r.pos] != '/') {
                 ++r.pos;
             }
+            const std::size_t name_len = r.pos - name_at;
             attribute a;
             while (get_attribute(r, a)) {
             }
             ++r.pos;
+            for (const char* raw : RAW_TEXT_ELEMENTS) {
+                if (here[1] != '/' && std::strlen(raw) == name_len &&
+                    starts_with(p + name_at, name_len, raw)) {
+                    skip_raw_text(r, raw);
+                }
+            }
         } else if (left > 1 && here[0] == '<' &&
                    (here[1] == '!' || here[1] == '/' || here[1] == '?')) {
             skip_past(r, '>');

@@ -196,6 +196,11 @@ const charset_case CHARSET_CASES[] = {
     {"just within the first 1024 bytes", std::string(1000, ' ') + "<meta charset=utf-8>\"x\"",
      "\xE2\x80\x9E"},
     {"the first declaration counts", "<meta charset=iso-8859-1><meta charset=utf-8>\"x\"", "\x84"},
+    {"one written by a script counts not",
+     "<script>m=\"<meta charset=iso-8859-1>\"</SCRIPT ><meta charset=\"utf-8\"><p>\"x\"",
+     "\xE2\x80\x9E"},
+    {"one in a title counts not", "<title><meta charset=iso-8859-1></title><meta charset=utf-8>\"x\"",
+     "\xE2\x80\x9E"},
 };
 
 TEST(html_test, the_marks_follow_the_declared_encoding)
