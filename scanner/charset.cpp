@@ -43,26 +43,16 @@ constexpr const char* UTF8_LABELS[] = {
     // read it as UTF-8.
     "csunicode", "iso-10646-ucs-2", "ucs-2", "unicode", "unicodefeff", "utf-16", "utf-16le",
     "unicodefffe", "utf-16be"};
-// The labels of each encoding whose characters may hold bytes below 0x80,
-// by the encoding's name; each list ends with nullptr.
-struct multibyte_labels {
-    const char* name;
-    const char* labels[10];
-};
-constexpr multibyte_labels MULTIBYTE_LABELS[] = {
-    {"Shift_JIS",
-     {"csshiftjis", "ms932", "ms_kanji", "shift-jis", "shift_jis", "sjis", "windows-31j", "x-sjis",
-      nullptr}},
-    {"Big5", {"big5", "big5-hkscs", "cn-big5", "csbig5", "x-x-big5", nullptr}},
-    {"GBK",
-     {"chinese", "csgb2312", "csiso58gb231280", "gb2312", "gb_2312", "gb_2312-80", "gbk",
-      "iso-ir-58", "x-gbk", nullptr}},
-    {"gb18030", {"gb18030", nullptr}},
-    {"ISO-2022-JP", {"csiso2022jp", "iso-2022-jp", nullptr}},
-    {"replacement",
-     {"csiso2022kr", "hz-gb-2312", "iso-2022-cn", "iso-2022-cn-ext", "iso-2022-kr", "replacement",
-      nullptr}},
-};
+// The labels of the encodings whose characters may hold bytes below 0x80:
+// Shift_JIS, Big5, GBK, gb18030, ISO-2022-JP, and those read as nothing
+// (replacement).
+constexpr const char* MULTIBYTE_LABELS[] = {
+    "csshiftjis", "ms932",       "ms_kanji",    "shift-jis",       "shift_jis",  "sjis",
+    "windows-31j", "x-sjis",     "big5",        "big5-hkscs",      "cn-big5",    "csbig5",
+    "x-x-big5",   "chinese",     "csgb2312",    "csiso58gb231280", "gb2312",     "gb_2312",
+    "gb_2312-80", "gbk",         "iso-ir-58",   "x-gbk",           "gb18030",    "csiso2022jp",
+    "iso-2022-jp", "csiso2022kr", "hz-gb-2312", "iso-2022-cn",     "iso-2022-cn-ext",
+    "iso-2022-kr", "replacement"};
 constexpr const char* WINDOWS_1252_LABELS[] = {
     "ansi_x3.4-1968", "ascii",      "cp1252",     "cp819",           "csisolatin1",
     "ibm819",         "iso-8859-1", "iso-ir-100", "iso8859-1",       "iso88591",
@@ -363,12 +353,7 @@ unsigned long line_of(const unsigned char* p, std::size_t pos)
     return line;
 }
 
-} // namespace
-
-namespace {
-
-// Whether the label (blanks around it dropped) is one of labels, up to a
-// nullptr.
+// Whether the label (blanks around it dropped) is one of labels.
 template <class Labels>
 bool label_is_one_of(const unsigned char* label, std::size_t n, const Labels& labels)
 {
@@ -380,21 +365,11 @@ bool label_is_one_of(const unsigned char* label, std::size_t n, const Labels& la
         --n;
     }
     for (const char* l : labels) {
-        if (l != nullptr && std::strlen(l) == n && starts_with(label, n, l)) {
+        if (std::strlen(l) == n && starts_with(label, n, l)) {
             return true;
         }
     }
     return false;
-}
-
-const char* multibyte_encoding_of_label(const unsigned char* label, std::size_t n)
-{
-    for (const multibyte_labels& m : MULTIBYTE_LABELS) {
-        if (label_is_one_of(label, n, m.labels)) {
-            return m.name;
-        }
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -407,7 +382,7 @@ page_encoding encoding_of_label(const unsigned char* label, std::size_t n)
     if (label_is_one_of(label, n, WINDOWS_1252_LABELS)) {
         return page_encoding::windows_1252;
     }
-    if (multibyte_encoding_of_label(label, n) != nullptr) {
+    if (label_is_one_of(label, n, MULTIBYTE_LABELS)) {
         return page_encoding::multibyte;
     }
     return page_encoding::other;
@@ -471,6 +446,7 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
                 if (here[1] != '/' && std::strlen(raw) == name_len &&
                     starts_with(p + name_at, name_len, raw)) {
                     skip_raw_text(r, raw);
+                    break;
                 }
             }
         } else if (left > 1 && here[0] == '<' &&
