@@ -200,22 +200,32 @@ struct tag_bytes {
 };
 
 template <class Window>
-tag_bytes tag_bytes_of(lazy_masks<Window>& m)
+[[gnu::always_inline]] inline tag_bytes tag_bytes_of(lazy_masks<Window>& m)
 {
     m.tag_masks();
-    return {m[B_GT], m[B_QUOTE], m[B_APOS], m[B_EQ],
-            m[B_BLANK] | m[B_SLASH] | m[B_QUOTE] | m[B_APOS] | m[B_EQ]};
+    const std::uint64_t* k = m.mask;
+    return {k[B_GT], k[B_QUOTE], k[B_APOS], k[B_EQ],
+            k[B_BLANK] | k[B_SLASH] | k[B_QUOTE] | k[B_APOS] | k[B_EQ]};
 }
 
-[[gnu::always_inline]] inline std::size_t tag_end_at_hand(const tag_bytes& t, std::size_t k)
+// The prefix XOR of a window's double quotes gives the values of every tag
+// in it: from the quotes after k, those that open a value up to the byte
+// before the closing one.
+[[gnu::always_inline]] inline std::uint64_t values_after(std::uint64_t quote_parity, std::size_t k)
+{
+    const std::uint64_t after = HTML_ALL << k << 1;
+    return (quote_parity ^ (std::uint64_t{0} - (quote_parity >> k & 1))) & after;
+}
+
+[[gnu::always_inline]] inline std::size_t tag_end_at_hand(const tag_bytes& t,
+                                                          std::uint64_t quote_parity, std::size_t k)
 {
     if ((t.gt >> k & 1) != 0) {
         return k;
     }
-    const std::uint64_t after = k + 1 < HTML_WINDOW ? HTML_ALL << (k + 1) : 0;
+    const std::uint64_t after = HTML_ALL << k << 1;
     const std::uint64_t quotes = t.quote & after;
-    // From an opening quote to the last byte before its closing one.
-    const std::uint64_t values = prefix_xor_shifts(quotes);
+    const std::uint64_t values = values_after(quote_parity, k);
     const std::uint64_t ends = t.gt & after & ~values;
     if (ends == 0) {
         return 0;
@@ -229,10 +239,24 @@ tag_bytes tag_bytes_of(lazy_masks<Window>& m)
     return pairs ? end : 0;
 }
 
-template <class Window>
+template <class Isa, class Window>
 std::size_t tag_end_at_hand(lazy_masks<Window>& m, std::size_t k)
 {
-    return tag_end_at_hand(tag_bytes_of(m), k);
+    const tag_bytes t = tag_bytes_of(m);
+    return tag_end_at_hand(t, Isa::prefix_xor(t.quote), k);
+}
+
+// The same for a tag whose self-closing mark does not matter: one with no
+// quote between its name and the first '>' ends there in every state.
+[[gnu::always_inline]] inline std::size_t tag_end_in_prose(const tag_bytes& t,
+                                                           std::uint64_t quote_parity, std::size_t k)
+{
+    const std::uint64_t gts = t.gt & (HTML_ALL << k);
+    const std::uint64_t before_gt = (gts & (std::uint64_t{0} - gts)) - 1;
+    if (gts != 0 && ((t.quote | t.apos) & before_gt & (HTML_ALL << k)) == 0) {
+        return static_cast<std::size_t>(__builtin_ctzll(gts));
+    }
+    return tag_end_at_hand(t, quote_parity, k);
 }
 
 // The length of the quote reference whose name starts at q (the name and
@@ -255,17 +279,6 @@ inline std::size_t quote_reference_at(const unsigned char* q)
         ++n;
     }
     return q[n] == ';' && is_quote_reference(q, n) ? n + 1 : 0;
-}
-
-// The lowercase name of n bytes at p (n at most HTML_NAME_MAX) and what its
-// element is to the reading.
-inline element_kind element_at(const unsigned char* p, std::size_t n)
-{
-    unsigned char name[HTML_NAME_MAX];
-    for (std::size_t k = 0; k < n; ++k) {
-        name[k] = lower(p[k]);
-    }
-    return element_of(name, n);
 }
 
 // With --check, what the state machine would report and note for the end
@@ -352,10 +365,11 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
     std::uint64_t escapes = 0;         // the backslashes that escape
     std::uint64_t references = 0;      // the '&' of quote references
     const tag_bytes tb = lt != 0 ? tag_bytes_of(m) : tag_bytes{};
-    const std::uint64_t name_ends = lt != 0 ? m[B_BLANK] | m[B_SLASH] | m[B_GT] : 0;
+    const std::uint64_t quote_parity = lt != 0 ? Isa::prefix_xor(tb.quote) : 0;
+    const std::uint64_t name_ends =
+        lt != 0 ? m.mask[B_BLANK] | m.mask[B_SLASH] | m.mask[B_GT] : 0;
     const auto span = [](std::size_t from, std::size_t to) {
-        return from >= to ? 0 : (to == HTML_WINDOW ? HTML_ALL : (std::uint64_t{1} << to) - 1) &
-                                    (HTML_ALL << from);
+        return from >= to ? 0 : (HTML_ALL >> (HTML_WINDOW - to)) & (HTML_ALL << from);
     };
     std::size_t text_from = 0; // where the text since the last tag began
     // In the order of the input: inside a tag, nothing counts but its end;
@@ -378,7 +392,7 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
             }
             const std::size_t k =
                 name_stops == 0 ? 0 : static_cast<std::size_t>(__builtin_ctzll(name_stops));
-            const std::size_t tag_end = k == 0 ? 0 : tag_end_at_hand(tb, k);
+            const std::size_t tag_end = k == 0 ? 0 : tag_end_in_prose(tb, quote_parity, k);
             const element_kind kind =
                 tag_end == 0 || k - name_at > HTML_NAME_MAX
                     ? element_kind{false, -1, -1, false, -1}
@@ -402,11 +416,16 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
             if (kind.block) {
                 boundaries |= std::uint64_t{1} << tag_end;
             }
-            if (kind.verbatim >= 0) {
-                unsigned long& count = h.verbatim[kind.verbatim];
+            int verbatim = kind.verbatim;
+            if (end_tag && (kind.raw == RAW_SCRIPT || kind.raw == RAW_STYLE)) {
+                // The end of a script or style that svg or math left open.
+                verbatim = static_cast<int>(kind.raw == RAW_SCRIPT ? FOREIGN_SCRIPT : FOREIGN_STYLE);
+            }
+            if (verbatim >= 0) {
+                unsigned long& count = h.verbatim[verbatim];
                 if (!end_tag) {
                     if (h.verbatim_total == 0) {
-                        h.verbatim_first = static_cast<std::uint8_t>(kind.verbatim);
+                        h.verbatim_first = static_cast<std::uint8_t>(verbatim);
                         verbatim_opened_at = static_cast<int>(t);
                     }
                     ++count;
@@ -635,7 +654,7 @@ void scan_html_windows(scan_state& st)
                         append_name(h, p, from, k);
                         i = k;
                         // The whole tag where it is at hand in this window.
-                        const std::size_t end = k < HTML_WINDOW ? tag_end_at_hand(m, k) : 0;
+                        const std::size_t end = k < HTML_WINDOW ? tag_end_at_hand<Isa>(m, k) : 0;
                         if (end != 0) {
                             i = end + 1;
                             // At hand, a '/' before the '>' is the tag's

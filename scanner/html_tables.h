@@ -5,8 +5,10 @@
 // byte path and the chunk path. Internal to each file that includes it, as
 // the chunk path is compiled for several instruction sets.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "html.h"
 
@@ -188,14 +190,9 @@ constexpr element_table build_element_table()
 
 constexpr element_table ELEMENT_TABLE = build_element_table();
 
-// What the element of a lowercase name is to the reading.
-inline element_kind element_of(const unsigned char* name, std::size_t len)
+// The element of a name packed as the table packs it.
+inline element_kind element_of_packed(std::uint64_t head, std::uint16_t tail, std::size_t len)
 {
-    if (len == 0 || len > HTML_NAME_MAX) {
-        return {false, -1, -1, false, -1};
-    }
-    const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
-    const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
     for (unsigned i = slot_of(head, tail, len);; i = (i + 1) % ELEMENT_SLOTS) {
         const element_slot& e = ELEMENT_TABLE.slot[i];
         if (e.len == 0) {
@@ -205,6 +202,57 @@ inline element_kind element_of(const unsigned char* name, std::size_t len)
             return e.kind;
         }
     }
+}
+
+// What the element of a lowercase name is to the reading.
+inline element_kind element_of(const unsigned char* name, std::size_t len)
+{
+    if (len == 0 || len > HTML_NAME_MAX) {
+        return {false, -1, -1, false, -1};
+    }
+    return element_of_packed(pack(name, 0, len < 8 ? len : 8),
+                             static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0), len);
+}
+
+// The bytes of w with 'A' to 'Z' made lowercase, the others as they are:
+// eight bytes at once.
+inline std::uint64_t lower_bytes(std::uint64_t w)
+{
+    constexpr std::uint64_t LOW7 = 0x7F7F7F7F7F7F7F7Fu;
+    constexpr std::uint64_t HIGH = 0x8080808080808080u;
+    const std::uint64_t low = w & LOW7;
+    const std::uint64_t from_a = low + 0x3F3F3F3F3F3F3F3Fu;  // high bit: low >= 'A'
+    const std::uint64_t past_z = low + 0x2525252525252525u;  // high bit: low > 'Z'
+    const std::uint64_t upper = from_a & ~past_z & ~w & HIGH;
+    return w | upper >> 2;
+}
+
+// What the element of the name of n bytes at p (any case) is, where the ten
+// bytes at p are at hand.
+inline element_kind element_at(const unsigned char* p, std::size_t n)
+{
+    if (n == 0 || n > HTML_NAME_MAX) {
+        return {false, -1, -1, false, -1};
+    }
+    if constexpr (std::endian::native != std::endian::little) {
+        unsigned char name[HTML_NAME_MAX];
+        for (std::size_t k = 0; k < n; ++k) {
+            name[k] = lower(p[k]);
+        }
+        return element_of(name, n);
+    }
+    std::uint64_t head;
+    std::memcpy(&head, p, sizeof head);
+    head = lower_bytes(head);
+    std::uint16_t tail = 0;
+    if (n < 8) {
+        head &= (std::uint64_t{1} << 8 * n) - 1;
+    } else if (n > 8) {
+        std::uint16_t t;
+        std::memcpy(&t, p + 8, sizeof t);
+        tail = static_cast<std::uint16_t>(lower_bytes(t) & (n == 9 ? 0xFFu : 0xFFFFu));
+    }
+    return element_of_packed(head, tail, n);
 }
 
 } // namespace
