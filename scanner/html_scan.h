@@ -281,6 +281,16 @@ inline std::size_t quote_reference_at(const unsigned char* q)
     return q[n] == ';' && is_quote_reference(q, n) ? n + 1 : 0;
 }
 
+// A tag of a window whose element is known to be a block (name_len 0) or
+// still to be looked up.
+struct window_tag {
+    std::uint8_t end;      // its '>'
+    std::uint8_t name_at;
+    std::uint8_t name_len;
+};
+// The shortest tag, "<a>", has three bytes.
+constexpr std::size_t MAX_WINDOW_TAGS = HTML_WINDOW / 3 + 1;
+
 // With --check, what the state machine would report and note for the end
 // bytes of window p that the bulk step takes, in their order: a quotation
 // opening after a digit or as the first mark on a UTF-8 page, a block
@@ -353,28 +363,64 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
         // closes a tag: state by state.
         return 0;
     }
+    if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0 && h.report == nullptr) {
+        // Text alone, the commonest window: a code element's kept as it
+        // is, prose with its quotes converted.
+        if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
+            flush_output(st);
+        }
+        unsigned char* o = st.out.block + st.out.len;
+        h.prev_byte = p[HTML_WINDOW - 1];
+        if (h.verbatim_total != 0) {
+            std::memcpy(o, p, HTML_WINDOW);
+            st.out.len += HTML_WINDOW;
+            return HTML_WINDOW;
+        }
+        const std::uint64_t quotes = m.mask[B_QUOTE];
+        const std::uint64_t quote_mask =
+            Isa::prefix_xor(quotes) ^ (h.quote_open ? HTML_ALL : 0);
+        // The last byte outside the quotation, a closing quote among them.
+        if (~quote_mask != 0) {
+            st.last_char = p[63 - __builtin_clzll(~quote_mask)];
+        }
+        h.quote_open = (quote_mask >> (HTML_WINDOW - 1)) != 0;
+        const quote_marks& marks = st.marks;
+        if (marks.open.len == 1 && marks.close.len == 1) {
+            Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
+                                      marks.open.bytes[0], marks.close.bytes[0]);
+            st.out.len += HTML_WINDOW;
+        } else {
+            st.out.len += copy_with_edits(o, p, HTML_WINDOW, quotes, quote_mask, 0, 0, marks);
+        }
+        return HTML_WINDOW;
+    }
     int verbatim_opened_at = -1; // the first code element's '<', for --check
-    const std::uint64_t lt = m[B_LT];
+    const std::uint64_t lt = m.mask[B_LT];
     std::size_t end = HTML_WINDOW;
     std::uint64_t tags = 0;            // the bytes of the tags, '<' to '>'
+    std::uint64_t tag_ends = 0;        // their '>'
     std::uint64_t breakable = 0;       // the '<' of tags outside code elements
-    std::uint64_t boundaries = 0;      // the '>' of block elements
     std::uint64_t verbatim_text = 0;   // the bytes of code elements' text
     std::uint64_t drops = 0;           // bytes not written
     std::uint64_t literal = 0;         // bytes an escape made literal
     std::uint64_t escapes = 0;         // the backslashes that escape
     std::uint64_t references = 0;      // the '&' of quote references
-    const tag_bytes tb = lt != 0 ? tag_bytes_of(m) : tag_bytes{};
-    const std::uint64_t quote_parity = lt != 0 ? Isa::prefix_xor(tb.quote) : 0;
-    const std::uint64_t name_ends =
-        lt != 0 ? m.mask[B_BLANK] | m.mask[B_SLASH] | m.mask[B_GT] : 0;
-    const auto span = [](std::size_t from, std::size_t to) {
-        return from >= to ? 0 : (HTML_ALL >> (HTML_WINDOW - to)) & (HTML_ALL << from);
-    };
+    tag_bytes tb{};
+    std::uint64_t quote_parity = 0;
+    std::uint64_t name_ends = 0;
+    if (lt != 0) {
+        tb = tag_bytes_of(m);
+        quote_parity = Isa::prefix_xor(tb.quote);
+        name_ends = m.mask[B_BLANK] | m.mask[B_SLASH] | m.mask[B_GT];
+    }
+    // The tags whose names were not looked up: whether one is a block
+    // element matters only where a quotation is open at its end.
+    window_tag unread[MAX_WINDOW_TAGS];
+    unsigned unread_count = 0;
     std::size_t text_from = 0; // where the text since the last tag began
     // In the order of the input: inside a tag, nothing counts but its end;
     // in a code element's text, nothing but tags.
-    std::uint64_t events = lt | m[B_AMP] | m[B_BACKSLASH];
+    std::uint64_t events = lt | m.mask[B_AMP] | m.mask[B_BACKSLASH];
     while (events != 0) {
         const unsigned t = static_cast<unsigned>(__builtin_ctzll(events));
         events &= events - 1;
@@ -390,51 +436,66 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
             if (is_letter(p[name_at]) && name_at + 1 < HTML_WINDOW) {
                 name_stops = name_ends & (HTML_ALL << (name_at + 1));
             }
-            const std::size_t k =
-                name_stops == 0 ? 0 : static_cast<std::size_t>(__builtin_ctzll(name_stops));
-            const std::size_t tag_end = k == 0 ? 0 : tag_end_in_prose(tb, quote_parity, k);
-            const element_kind kind =
-                tag_end == 0 || k - name_at > HTML_NAME_MAX
-                    ? element_kind{false, -1, -1, false, -1}
-                    : element_at(p + name_at, k - name_at);
-            // Comments, declarations, a tag not at hand, one that starts raw
-            // text, svg and math: read on from its '<'.
-            if (tag_end == 0 || (!end_tag && (kind.raw >= 0 || kind.plaintext)) ||
-                kind.foreign >= 0) {
+            // Comments, declarations, a tag not at hand: read on from its '<'.
+            if (name_stops == 0) {
                 end = t;
                 break;
             }
-            if (h.verbatim_total != 0) {
-                verbatim_text |= span(text_from, t);
+            const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(name_stops));
+            const std::size_t tag_end = tag_end_in_prose(tb, quote_parity, k);
+            if (tag_end == 0) {
+                end = t;
+                break;
+            }
+            const std::size_t name_len = k - name_at;
+            const bool verbatim_before = h.verbatim_total != 0;
+            if (name_len <= HTML_NAME_MAX &&
+                (end_tag ? verbatim_before : may_start_special(p + name_at, name_len))) {
+                const element_kind kind = element_at(p + name_at, name_len);
+                // A tag that starts raw text, svg and math: from its '<'.
+                if ((!end_tag && (kind.raw >= 0 || kind.plaintext)) || kind.foreign >= 0) {
+                    end = t;
+                    break;
+                }
+                if (kind.block) {
+                    unread[unread_count++] = {static_cast<std::uint8_t>(tag_end), 0, 0};
+                }
+                int verbatim = kind.verbatim;
+                if (end_tag && (kind.raw == RAW_SCRIPT || kind.raw == RAW_STYLE)) {
+                    // The end of a script or style that svg or math left open.
+                    verbatim =
+                        static_cast<int>(kind.raw == RAW_SCRIPT ? FOREIGN_SCRIPT : FOREIGN_STYLE);
+                }
+                if (verbatim >= 0) {
+                    unsigned long& count = h.verbatim[verbatim];
+                    if (!end_tag) {
+                        if (h.verbatim_total == 0) {
+                            h.verbatim_first = static_cast<std::uint8_t>(verbatim);
+                            verbatim_opened_at = static_cast<int>(t);
+                        }
+                        ++count;
+                        ++h.verbatim_total;
+                    } else if (count > 0) {
+                        --count;
+                        --h.verbatim_total;
+                    }
+                }
+            } else if (name_len <= HTML_NAME_MAX) {
+                unread[unread_count++] = {static_cast<std::uint8_t>(tag_end),
+                                          static_cast<std::uint8_t>(name_at),
+                                          static_cast<std::uint8_t>(name_len)};
+            }
+            if (verbatim_before) {
+                verbatim_text |= text_from < t ? (HTML_ALL << text_from) & ~(HTML_ALL << t) : 0;
             } else {
                 breakable |= std::uint64_t{1} << t;
             }
-            const std::uint64_t bytes = span(t, tag_end + 1);
+            // From '<' to '>': tag_end is at most 63, and 2 << 63 wraps to 0.
+            const std::uint64_t bytes = (std::uint64_t{2} << tag_end) - (std::uint64_t{1} << t);
             tags |= bytes;
+            tag_ends |= std::uint64_t{1} << tag_end;
             events &= ~bytes;
             text_from = tag_end + 1;
-            if (kind.block) {
-                boundaries |= std::uint64_t{1} << tag_end;
-            }
-            int verbatim = kind.verbatim;
-            if (end_tag && (kind.raw == RAW_SCRIPT || kind.raw == RAW_STYLE)) {
-                // The end of a script or style that svg or math left open.
-                verbatim = static_cast<int>(kind.raw == RAW_SCRIPT ? FOREIGN_SCRIPT : FOREIGN_STYLE);
-            }
-            if (verbatim >= 0) {
-                unsigned long& count = h.verbatim[verbatim];
-                if (!end_tag) {
-                    if (h.verbatim_total == 0) {
-                        h.verbatim_first = static_cast<std::uint8_t>(verbatim);
-                        verbatim_opened_at = static_cast<int>(t);
-                    }
-                    ++count;
-                    ++h.verbatim_total;
-                } else if (count > 0) {
-                    --count;
-                    --h.verbatim_total;
-                }
-            }
             continue;
         }
         if (h.verbatim_total != 0) {
@@ -450,9 +511,8 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                 break;
             }
             // A quote whose other bytes are not written.
-            const std::uint64_t name = span(t + 1, t + 1 + len);
             references |= std::uint64_t{1} << t;
-            drops |= name;
+            drops |= ((std::uint64_t{2} << len) - 2) << t;
             continue;
         }
         // A backslash.
@@ -474,31 +534,47 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
     if (end == 0) {
         return 0;
     }
-    const std::uint64_t valid = span(0, end);
-    if (h.verbatim_total != 0) {
-        verbatim_text |= span(text_from, end);
+    const std::uint64_t valid = HTML_ALL >> (HTML_WINDOW - end);
+    if (h.verbatim_total != 0 && text_from < end) {
+        verbatim_text |= valid & (HTML_ALL << text_from);
     }
     const std::uint64_t quotes =
-        ((m[B_QUOTE] & ~tags & ~literal & ~verbatim_text) | references) & valid;
-    // The quotation's state after each byte, segment by segment between the
-    // block elements' ends, after which no quotation is open.
-    std::uint64_t quote_mask = 0;
-    std::uint64_t state = h.quote_open ? HTML_ALL : 0; // before the segment
-    std::uint64_t from = HTML_ALL;
-    for (std::uint64_t b = boundaries;; b &= b - 1) {
-        const std::uint64_t upto = b == 0 ? valid : ((std::uint64_t{2} << __builtin_ctzll(b)) - 1);
-        const std::uint64_t segment = from & upto;
-        const std::uint64_t q = (Isa::prefix_xor(quotes & segment) ^ state) & segment;
-        quote_mask |= q;
-        if (b == 0) {
-            if (segment != 0) {
-                state = spread_top_bit(q << (HTML_WINDOW - end));
+        ((m.mask[B_QUOTE] & ~tags & ~literal & ~verbatim_text) | references) & valid;
+    const std::uint64_t state_before = h.quote_open ? HTML_ALL : 0;
+    // The quotation's state after each byte.
+    std::uint64_t quote_mask = (Isa::prefix_xor(quotes) ^ state_before) & valid;
+    std::uint64_t boundaries = 0; // the '>' of block elements
+    if ((quote_mask & tag_ends) != 0) {
+        // A quotation is open at a tag: the block elements end it. Until
+        // the first such end the state is as computed; from there on,
+        // segment by segment.
+        for (unsigned i = 0; i < unread_count; ++i) {
+            const window_tag& u = unread[i];
+            if (u.name_len == 0 || element_at(p + u.name_at, u.name_len).block) {
+                boundaries |= std::uint64_t{1} << u.end;
             }
-            break;
         }
-        state = 0; // the block element has ended the quotation
-        from = ~upto;
+        quote_mask = 0;
+        std::uint64_t state = state_before; // before the segment
+        std::uint64_t from = HTML_ALL;
+        for (std::uint64_t b = boundaries;; b &= b - 1) {
+            const std::uint64_t upto =
+                b == 0 ? valid : ((std::uint64_t{2} << __builtin_ctzll(b)) - 1);
+            const std::uint64_t segment = from & upto;
+            quote_mask |= (Isa::prefix_xor(quotes & segment) ^ state) & segment;
+            if (b == 0) {
+                break;
+            }
+            state = 0; // the block element has ended the quotation
+            from = ~upto;
+        }
     }
+    // Open at the end if open after the last byte of a segment that began
+    // with the state it had: the last segment is never empty but where a
+    // block element's '>' is the window's last byte, which ends the
+    // quotation.
+    const std::uint64_t state =
+        (boundaries >> (end - 1) & 1) != 0 ? 0 : spread_top_bit(quote_mask << (HTML_WINDOW - end));
 
     if (h.report != nullptr) {
         report_window(h, p, end, quotes, quote_mask, boundaries, m.w.equal('\n') & valid,
@@ -506,14 +582,14 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
     }
 
     std::uint64_t breaks = 0;
-    if (st.break_tags) {
-        const std::uint64_t after_gt = (m[B_GT] & valid) << 1 | (st.last_char == '>' ? 1 : 0);
+    if (st.break_tags && breakable != 0) {
+        const std::uint64_t after_gt =
+            (m.mask[B_GT] & valid) << 1 | (st.last_char == '>' ? 1 : 0);
         breaks = breakable & after_gt & ~quote_mask;
     }
     // last_char: the last prose byte written outside a quotation, tag end,
     // closing quote (outside the mask; a reference's stands for '"') or
     // byte an escape made literal (wherever it is).
-    const std::uint64_t tag_ends = tags & ~(tags >> 1) & valid;
     const std::uint64_t last_events =
         (((~tags & ~quote_mask & ~verbatim_text & ~escapes & ~drops) | tag_ends | literal) &
          valid);

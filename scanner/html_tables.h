@@ -21,12 +21,13 @@ inline bool is_blank(unsigned char c)
 
 inline unsigned char lower(unsigned char c)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+    return static_cast<unsigned char>(c - 'A') < 26 ? static_cast<unsigned char>(c | 0x20) : c;
 }
 
+// Only 'A' to 'Z' and 'a' to 'z' are letters once 0x20 is set.
 inline bool is_letter(unsigned char c)
 {
-    return lower(c) >= 'a' && lower(c) <= 'z';
+    return static_cast<unsigned char>((c | 0x20) - 'a') < 26;
 }
 
 inline bool is_digit(int c)
@@ -202,6 +203,57 @@ inline element_kind element_of_packed(std::uint64_t head, std::uint16_t tail, st
             return e.kind;
         }
     }
+}
+
+// The start tags that change the reading (code, raw text, plaintext, svg
+// and math) told apart from the others by their first two bytes and length,
+// so most tags need no look into the table: a bit for each such key.
+constexpr unsigned special_key(unsigned char first, unsigned char second, std::size_t len)
+{
+    return (first | 0x20u) % 32 | (second | 0x20u) % 32 << 5 | static_cast<unsigned>(len % 16) << 10;
+}
+constexpr unsigned SPECIAL_KEYS = 1u << 14;
+
+struct special_start_table {
+    std::uint64_t bits[SPECIAL_KEYS / 64] = {};
+
+    constexpr void add(const char* name)
+    {
+        std::size_t len = 0;
+        while (name[len] != '\0') {
+            ++len;
+        }
+        const unsigned key = special_key(static_cast<unsigned char>(name[0]),
+                                         static_cast<unsigned char>(name[1]), len);
+        bits[key / 64] |= std::uint64_t{1} << key % 64;
+    }
+};
+
+constexpr special_start_table build_special_starts()
+{
+    special_start_table t{};
+    for (unsigned i = 0; i < HTML_VERBATIM_ELEMENTS; ++i) {
+        t.add(VERBATIM_NAMES[i]);
+    }
+    for (const char* name : RAW_NAMES) {
+        t.add(name);
+    }
+    t.add("plaintext");
+    for (const char* name : FOREIGN_NAMES) {
+        t.add(name);
+    }
+    return t;
+}
+
+constexpr special_start_table SPECIAL_STARTS = build_special_starts();
+
+// Whether the start tag of the name of len bytes at p (any case; at least
+// its first two bytes at hand) may change the reading; if not, only whether
+// it is a block element may matter.
+inline bool may_start_special(const unsigned char* p, std::size_t len)
+{
+    const unsigned key = special_key(p[0], p[1], len);
+    return (SPECIAL_STARTS.bits[key / 64] >> key % 64 & 1) != 0;
 }
 
 // What the element of a lowercase name is to the reading.
