@@ -363,37 +363,6 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
         // closes a tag: state by state.
         return 0;
     }
-    if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0 && h.report == nullptr) {
-        // Text alone, the commonest window: a code element's kept as it
-        // is, prose with its quotes converted.
-        if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
-            flush_output(st);
-        }
-        unsigned char* o = st.out.block + st.out.len;
-        h.prev_byte = p[HTML_WINDOW - 1];
-        if (h.verbatim_total != 0) {
-            std::memcpy(o, p, HTML_WINDOW);
-            st.out.len += HTML_WINDOW;
-            return HTML_WINDOW;
-        }
-        const std::uint64_t quotes = m.mask[B_QUOTE];
-        const std::uint64_t quote_mask =
-            Isa::prefix_xor(quotes) ^ (h.quote_open ? HTML_ALL : 0);
-        // The last byte outside the quotation, a closing quote among them.
-        if (~quote_mask != 0) {
-            st.last_char = p[63 - __builtin_clzll(~quote_mask)];
-        }
-        h.quote_open = (quote_mask >> (HTML_WINDOW - 1)) != 0;
-        const quote_marks& marks = st.marks;
-        if (marks.open.len == 1 && marks.close.len == 1) {
-            Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
-                                      marks.open.bytes[0], marks.close.bytes[0]);
-            st.out.len += HTML_WINDOW;
-        } else {
-            st.out.len += copy_with_edits(o, p, HTML_WINDOW, quotes, quote_mask, 0, 0, marks);
-        }
-        return HTML_WINDOW;
-    }
     int verbatim_opened_at = -1; // the first code element's '<', for --check
     const std::uint64_t lt = m.mask[B_LT];
     std::size_t end = HTML_WINDOW;
@@ -616,6 +585,58 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
     return end;
 }
 
+// Windows of text alone, the commonest, in a loop of their own from pos,
+// prose with its quotes converted, a code element's text kept as it is.
+// Returns where the first window with markup, a reference or an escape
+// begins.
+template <class Isa, class Window>
+std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in, std::size_t pos,
+                         std::size_t len)
+{
+    const std::size_t from = pos;
+    const bool verbatim = h.verbatim_total != 0;
+    const quote_marks& marks = st.marks;
+    const bool byte_marks = marks.open.len == 1 && marks.close.len == 1;
+    std::uint64_t state = h.quote_open ? HTML_ALL : 0;
+    // The window at pos is one, the caller has seen.
+    for (bool first = true; len - pos >= HTML_WINDOW + LOOKAHEAD; first = false) {
+        const unsigned char* const p = in + pos;
+        const Window w(p);
+        if (!first && (w.equal('<') | w.equal('&') | w.equal('\\')) != 0) {
+            break;
+        }
+        if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
+            flush_output(st);
+        }
+        unsigned char* const o = st.out.block + st.out.len;
+        if (verbatim) {
+            std::memcpy(o, p, HTML_WINDOW);
+            st.out.len += HTML_WINDOW;
+        } else {
+            const std::uint64_t quotes = w.equal('"');
+            const std::uint64_t quote_mask = Isa::prefix_xor(quotes) ^ state;
+            // The last byte outside the quotation, a closing quote among them.
+            if (~quote_mask != 0) {
+                st.last_char = p[63 - __builtin_clzll(~quote_mask)];
+            }
+            state = spread_top_bit(quote_mask);
+            if (byte_marks) {
+                Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
+                                          marks.open.bytes[0], marks.close.bytes[0]);
+                st.out.len += HTML_WINDOW;
+            } else {
+                st.out.len += copy_with_edits(o, p, HTML_WINDOW, quotes, quote_mask, 0, 0, marks);
+            }
+        }
+        pos += HTML_WINDOW;
+    }
+    if (pos != from) {
+        h.quote_open = state != 0;
+        h.prev_byte = in[pos - 1];
+    }
+    return pos;
+}
+
 // Goes through the rest of the block in windows while a window and what a
 // byte may look ahead are at hand; the caller takes the rest byte by byte.
 template <class Isa, class Window>
@@ -637,6 +658,10 @@ void scan_html_windows(scan_state& st)
             return h.mode == html_mode::prose && !h.title && h.foreign_total == 0;
         };
         if (plain_prose()) {
+            if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0 && h.report == nullptr) {
+                pos = text_windows<Isa, Window>(st, h, in, pos, len);
+                continue;
+            }
             // The next window starts where this one needs more than the
             // bulk step, so a tag that only went on past this window is
             // whole in the next.
