@@ -588,7 +588,8 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
 // Windows of text alone, the commonest, in a loop of their own from pos,
 // prose with its quotes converted, a code element's text kept as it is.
 // Returns where the first window with markup, a reference or an escape
-// begins.
+// begins. Without --check: prev_byte, which only its reports read before
+// the next markup, is left as it is.
 template <class Isa, class Window>
 std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in, std::size_t pos,
                          std::size_t len)
@@ -632,7 +633,6 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
     }
     if (pos != from) {
         h.quote_open = state != 0;
-        h.prev_byte = in[pos - 1];
     }
     return pos;
 }
