@@ -251,6 +251,9 @@ std::size_t tag_end_at_hand(lazy_masks<Window>& m, std::size_t k)
 [[gnu::always_inline]] inline std::size_t tag_end_in_prose(const tag_bytes& t,
                                                            std::uint64_t quote_parity, std::size_t k)
 {
+    if ((t.gt >> k & 1) != 0) {
+        return k; // a name that ends the tag
+    }
     const std::uint64_t gts = t.gt & (HTML_ALL << k);
     const std::uint64_t before_gt = (gts & (std::uint64_t{0} - gts)) - 1;
     if (gts != 0 && ((t.quote | t.apos) & before_gt & (HTML_ALL << k)) == 0) {
@@ -394,7 +397,7 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
         const unsigned t = static_cast<unsigned>(__builtin_ctzll(events));
         events &= events - 1;
         const unsigned char c = p[t];
-        if (c == '<') {
+        if ((lt >> t & 1) != 0) {
             const unsigned char next = p[t + 1];
             if (!opens_markup(next)) {
                 continue; // a '<' that is text
