@@ -53,16 +53,19 @@ struct lazy_masks {
         have = 1u << B_QUOTE | 1u << B_AMP | 1u << B_LT | 1u << B_BACKSLASH;
     }
 
-    // The masks a tag needs, all at once.
+    // The masks a tag needs, all at once (the '>' alone may be there
+    // already: the rarer states ask for it by itself).
     void tag_masks()
     {
-        if ((have & 1u << B_GT) == 0) {
+        constexpr unsigned TAG_MASKS =
+            1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
+        if ((have & TAG_MASKS) != TAG_MASKS) {
             mask[B_GT] = w.equal('>');
             mask[B_EQ] = w.equal('=');
             mask[B_SLASH] = w.equal('/');
             mask[B_APOS] = w.equal('\'');
             mask[B_BLANK] = w.blanks();
-            have |= 1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
+            have |= TAG_MASKS;
         }
     }
 
