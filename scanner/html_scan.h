@@ -41,7 +41,7 @@ constexpr unsigned char HTML_BYTE_VALUES[B_BLANK] = {'"', '\'', '<', '>', '&', '
 template <class Window>
 struct lazy_masks {
     Window w;
-    std::uint64_t mask[HTML_BYTE_KINDS];
+    std::uint64_t mask[HTML_BYTE_KINDS] = {}; // zero until asked for
     unsigned have;
 
     explicit lazy_masks(const unsigned char* p) : w(p)
