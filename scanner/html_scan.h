@@ -350,11 +350,13 @@ inline void report_window(html_state& h, const unsigned char* p, std::size_t end
 
 // The common window, taken at once as the default conversion's chunks are:
 // prose with its quotes, quote references, escapes and tags whose ends the
-// masks tell (tag_end_at_hand), and the text of code elements, which keeps
+// masks tell (tag_end_in_prose), and the text of code elements, which keeps
 // its quotes, references and backslashes. The events (tags, '&', '\') are
-// taken in order, tags for their names; the quotation's state then follows
-// from a prefix XOR of the prose's quotes, begun anew after each block
-// element's end; the marks, the dropped bytes (escaping backslashes, a quote
+// taken in order, a tag's name looked up where it may open code, raw text,
+// svg or math, or close code; the quotation's state then follows from a
+// prefix XOR of the prose's quotes, begun anew after each block element's
+// end where one is open at a tag (only then do the other names matter); the
+// marks, the dropped bytes (escaping backslashes, a quote
 // reference's name) and -z's line ends are written with the chunk's copy.
 // Stops before the first byte that needs more (other markup, raw text, a tag
 // or reference or escape that goes on past the window) and returns where:
