@@ -297,6 +297,31 @@ struct window_tag {
 // The shortest tag, "<a>", has three bytes.
 constexpr std::size_t MAX_WINDOW_TAGS = HTML_WINDOW / 3 + 1;
 
+// Writes the first end bytes of window p: its quotes replaced by the marks
+// (opening where quote_mask has its bit), a line end before each byte in
+// breaks, the bytes in drops left out.
+template <class Isa>
+[[gnu::always_inline]] inline void write_window(scan_state& st, const unsigned char* p,
+                                                std::size_t end, std::uint64_t quotes,
+                                                std::uint64_t quote_mask, std::uint64_t breaks,
+                                                std::uint64_t drops)
+{
+    if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
+        flush_output(st);
+    }
+    unsigned char* o = st.out.block + st.out.len;
+    const quote_marks& marks = st.marks;
+    if (breaks == 0 && drops == 0 && marks.open.len == 1 && marks.close.len == 1 &&
+        end == HTML_WINDOW) {
+        Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
+                                  marks.open.bytes[0], marks.close.bytes[0]);
+        st.out.len += HTML_WINDOW;
+    } else {
+        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks,
+                                      drops, marks);
+    }
+}
+
 // With --check, what the state machine would report and note for the end
 // bytes of window p that the bulk step takes, in their order: a quotation
 // opening after a digit or as the first mark on a UTF-8 page, a block
@@ -574,20 +599,7 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
         const unsigned last = static_cast<unsigned>(63 - __builtin_clzll(last_events));
         st.last_char = (references >> last & 1) != 0 ? '"' : p[last];
     }
-    if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
-        flush_output(st);
-    }
-    unsigned char* o = st.out.block + st.out.len;
-    const quote_marks& marks = st.marks;
-    if (breaks == 0 && drops == 0 && marks.open.len == 1 && marks.close.len == 1 &&
-        end == HTML_WINDOW) {
-        Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
-                                  marks.open.bytes[0], marks.close.bytes[0]);
-        st.out.len += HTML_WINDOW;
-    } else {
-        st.out.len += copy_with_edits(o, p, static_cast<unsigned>(end), quotes, quote_mask, breaks,
-                                      drops & valid, marks);
-    }
+    write_window<Isa>(st, p, end, quotes, quote_mask, breaks, drops & valid);
     h.quote_open = state != 0;
     h.prev_byte = p[end - 1];
     return end;
@@ -604,8 +616,6 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
 {
     const std::size_t from = pos;
     const bool verbatim = h.verbatim_total != 0;
-    const quote_marks& marks = st.marks;
-    const bool byte_marks = marks.open.len == 1 && marks.close.len == 1;
     std::uint64_t state = h.quote_open ? HTML_ALL : 0;
     // The window at pos is one, the caller has seen.
     for (bool first = true; len - pos >= HTML_WINDOW + LOOKAHEAD; first = false) {
@@ -614,13 +624,8 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
         if (!first && (w.equal('<') | w.equal('&') | w.equal('\\')) != 0) {
             break;
         }
-        if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
-            flush_output(st);
-        }
-        unsigned char* const o = st.out.block + st.out.len;
         if (verbatim) {
-            std::memcpy(o, p, HTML_WINDOW);
-            st.out.len += HTML_WINDOW;
+            write_window<Isa>(st, p, HTML_WINDOW, 0, 0, 0, 0);
         } else {
             const std::uint64_t quotes = w.equal('"');
             const std::uint64_t quote_mask = Isa::prefix_xor(quotes) ^ state;
@@ -629,13 +634,7 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
                 st.last_char = p[63 - __builtin_clzll(~quote_mask)];
             }
             state = spread_top_bit(quote_mask);
-            if (byte_marks) {
-                Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
-                                          marks.open.bytes[0], marks.close.bytes[0]);
-                st.out.len += HTML_WINDOW;
-            } else {
-                st.out.len += copy_with_edits(o, p, HTML_WINDOW, quotes, quote_mask, 0, 0, marks);
-            }
+            write_window<Isa>(st, p, HTML_WINDOW, quotes, quote_mask, 0, 0);
         }
         pos += HTML_WINDOW;
     }
