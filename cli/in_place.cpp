@@ -558,6 +558,17 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     if (::fchmod(temp_fd, mode) != 0) {
         return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
     }
+    // The new text goes to the disk before it takes the original's name, as
+    // a rename over the original would start it on ext4: where the file
+    // system writes a file's blocks before the names that point to them
+    // (ext4's default), a power loss then leaves the name with the old text
+    // or the whole new one, never with blocks that were not written yet.
+    // An exchange of names starts nothing by itself; a spare emptied for
+    // this text would start it at its close, so each file pays once.
+    if (::sync_file_range(temp_fd, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL &&
+        errno != ENOSYS && errno != ESPIPE) {
+        return abandon("konnte nicht geschrieben werden", errno);
+    }
     struct stat made {};
     ::fstat(temp_fd, &made);
     const auto remember = [&] {

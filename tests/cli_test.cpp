@@ -3,8 +3,11 @@
 // closed descriptors, signals, memory limits).
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -636,6 +639,32 @@ TEST_F(cli_test, in_place_by_the_owner_keeps_the_set_user_id_bit)
     ASSERT_EQ(::stat((dir / "s").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 04755u);
     EXPECT_EQ(slurp(dir / "s"), "\x84" "a\x93");
+}
+
+// A new version has a place on the disk before it takes the file's name:
+// none of its blocks is left for the kernel to place later, which a power
+// loss right after the rename would find never written. Where the file
+// system maps no extents (tmpfs), there is nothing to see.
+TEST_F(cli_test, in_place_places_each_new_version_before_it_takes_the_name)
+{
+    spit(dir / "a.html", std::string(1 << 20, 'x') + "\"a\"");
+    const run_result r = run({"--in-place", "a.html"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const int fd = ::open((dir / "a.html").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    constexpr unsigned EXTENTS = 64;
+    alignas(fiemap) unsigned char map[sizeof(fiemap) + EXTENTS * sizeof(fiemap_extent)] = {};
+    auto* m = reinterpret_cast<fiemap*>(map);
+    m->fm_length = FIEMAP_MAX_OFFSET;
+    m->fm_extent_count = EXTENTS;
+    const int mapped = ::ioctl(fd, FS_IOC_FIEMAP, m);
+    ::close(fd);
+    if (mapped != 0 || m->fm_mapped_extents == 0) {
+        GTEST_SKIP() << "this file system maps no extents";
+    }
+    for (unsigned i = 0; i < m->fm_mapped_extents; ++i) {
+        EXPECT_EQ(m->fm_extents[i].fe_flags & FIEMAP_EXTENT_DELALLOC, 0u) << "extent " << i;
+    }
 }
 
 // A batch killed at any moment leaves each original as it was or fully
