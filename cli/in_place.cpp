@@ -565,8 +565,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // or the whole new one, never with blocks that were not written yet.
     // An exchange of names starts nothing by itself; a spare emptied for
     // this text would start it at its close, so each file pays once.
+    // A file system without it says so (EINVAL and the like); any other
+    // error is one of writing.
     if (::sync_file_range(temp_fd, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL &&
-        errno != ENOSYS && errno != ESPIPE) {
+        errno != ENOSYS && errno != ESPIPE && errno != EOPNOTSUPP) {
         return abandon("konnte nicht geschrieben werden", errno);
     }
     struct stat made {};
