@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -31,7 +33,8 @@ namespace {
 
 // Files up to this size are converted in memory, which tells whether the
 // conversion changes anything; a file it would not change is left as it is.
-// Larger ones are converted block by block into the new file.
+// Larger ones are converted block by block into the new file, which is then
+// compared with the original.
 constexpr off_t IN_MEMORY_MAX = off_t{16} << 20;
 constexpr unsigned MAX_WORKERS = 64;
 constexpr std::size_t TEMP_PATH_MAX = PATH_MAX + 32;
@@ -129,12 +132,52 @@ struct batch {
     share shares[MAX_WORKERS];
     std::atomic<bool> failed{false};
     std::atomic<bool> listed{false};
-    // The new versions made: a file named twice (or by a link too) is
-    // converted once; a second conversion would change it again (\" to ").
+    // The files taken and the new versions made: a file named twice (or by
+    // a link too) is converted once; a second conversion would change it
+    // again (\" to ").
     std::mutex made_lock;
     std::set<std::pair<dev_t, ino_t>> made;
     std::mutex output; // whole messages, a file's --check lines together
 };
+
+// Notes the file of stat s as taken; false where it was already.
+bool claim(batch& b, const struct stat& s)
+{
+    std::lock_guard<std::mutex> hold(b.made_lock);
+    return b.made.insert({s.st_dev, s.st_ino}).second;
+}
+
+void release(batch& b, const struct stat& s)
+{
+    std::lock_guard<std::mutex> hold(b.made_lock);
+    b.made.erase({s.st_dev, s.st_ino});
+}
+
+// Whether the file of stat now is the one of stat before, unchanged.
+bool same_file(const struct stat& now, const struct stat& before)
+{
+    return now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
+           now.st_size == before.st_size && now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+}
+
+// Whether the files a and b hold the same size bytes.
+bool same_bytes(int a, int b, off_t size)
+{
+    constexpr std::size_t PART = std::size_t{1} << 20;
+    std::string x(PART, '\0');
+    std::string y(PART, '\0');
+    for (off_t at = 0; at < size;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<off_t>(size - at, PART));
+        if (::pread(a, x.data(), n, at) != static_cast<ssize_t>(n) ||
+            ::pread(b, y.data(), n, at) != static_cast<ssize_t>(n) ||
+            std::memcmp(x.data(), y.data(), n) != 0) {
+            return false;
+        }
+        at += static_cast<off_t>(n);
+    }
+    return true;
+}
 
 void say(batch& b, const std::string& text)
 {
@@ -439,13 +482,6 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         return fail("ist keine gewoehnliche Datei, nicht umgewandelt",
                     S_ISDIR(s.st_mode) ? EISDIR : EINVAL);
     }
-    {
-        std::lock_guard<std::mutex> hold(b.made_lock);
-        if (b.made.count({s.st_dev, s.st_ino}) != 0) {
-            ::close(in_fd);
-            return true; // converted by this batch already
-        }
-    }
     if (s.st_nlink > 1) {
         // A new file would leave the other names with the old text.
         ::close(in_fd);
@@ -453,6 +489,12 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
                    std::to_string(s.st_nlink) +
                    " harte Links und wird nicht an Ort und Stelle umgewandelt\n");
         return false;
+    }
+    // The file is this worker's from here: another name for it, met by
+    // any worker, is passed over, as is the new version once it is made.
+    if (!claim(b, s)) {
+        ::close(in_fd);
+        return true; // converted by this batch already
     }
 
     file_spots spots{file, b.options.html, {}};
@@ -543,6 +585,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     } else {
         const int rc = quib_convert_fd(in_fd, temp_fd, &q);
         const int error = errno;
+        // Whether the conversion changed nothing, told here by the bytes.
+        struct stat out {};
+        const bool unchanged = rc == QUIB_OK && ::fstat(temp_fd, &out) == 0 &&
+                               out.st_size == s.st_size && same_bytes(in_fd, temp_fd, s.st_size);
         ::close(in_fd);
         if (!spots.lines.empty()) {
             b.listed.store(true);
@@ -553,6 +599,12 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
         if (rc != QUIB_OK) {
             return abandon("konnte nicht umgewandelt werden", error);
+        }
+        if (unchanged) {
+            ::close(temp_fd);
+            ::unlink(slot.path);
+            slot.active.store(false);
+            return true; // the original stays as it is
         }
     }
     if (::fchmod(temp_fd, mode) != 0) {
@@ -571,40 +623,90 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         errno != ENOSYS && errno != ESPIPE && errno != EOPNOTSUPP) {
         return abandon("konnte nicht geschrieben werden", errno);
     }
+    // An overlay (a container's file system) passes that call to no file
+    // beneath it, but passes on advice, which starts the writing too.
+    struct statfs fs {};
+    if (::fstatfs(temp_fd, &fs) == 0 && fs.f_type == OVERLAYFS_SUPER_MAGIC) {
+        ::posix_fadvise(temp_fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
     struct stat made {};
     ::fstat(temp_fd, &made);
-    const auto remember = [&] {
-        std::lock_guard<std::mutex> hold(b.made_lock);
-        b.made.insert({made.st_dev, made.st_ino});
-    };
     if (::close(temp_fd) != 0) {
         const int error = errno;
         ::unlink(slot.path);
         slot.active.store(false);
         return fail("konnte nicht geschrieben werden", error);
     }
+    // From here a worker that meets the new version under the file's name
+    // passes it over.
+    claim(b, made);
+    const auto changed = [&] {
+        release(b, made);
+        say(b, std::string(b.program_name) + ": Datei '" + file +
+                   "' wurde waehrend der Umwandlung geaendert und bleibt, wie sie ist\n");
+        return false;
+    };
     if (sp.swapping) {
-        if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(), RENAME_EXCHANGE) == 0) {
+        // What the exchange took from the name must be the file that was
+        // read, unchanged: another program may have written to it, or put
+        // another file or a folder in its place, meanwhile. That goes back.
+        // Held back from the signal handler, which would remove it.
+        int swapped = 0; // 1: done, -1: put back, -2: not put back
+        int error = 0;
+        while_busy(slot, [&] {
+            if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(), RENAME_EXCHANGE) != 0) {
+                error = errno;
+                return 0;
+            }
+            struct stat gone {};
+            if (::lstat(slot.path, &gone) == 0 && same_file(gone, s)) {
+                swapped = 1;
+            } else if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(),
+                                   RENAME_EXCHANGE) == 0) {
+                ::unlink(slot.path); // the new version
+                slot.active.store(false);
+                swapped = -1;
+            } else {
+                slot.active.store(false); // what was there stays, hidden
+                swapped = -2;
+            }
+            return 0;
+        });
+        if (swapped == 1) {
             // The slot now names the old text, the next file's spare.
             sp.have = true;
             sp.dev = s.st_dev;
             sp.ino = s.st_ino;
             sp.folder = folder_of(real);
-            remember();
             return true;
         }
-        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+        if (swapped == -1) {
+            return changed();
+        }
+        if (swapped == -2) {
+            say(b, std::string(b.program_name) + ": Datei '" + file +
+                       "' wurde waehrend der Umwandlung ersetzt; was dort stand, liegt unter '" +
+                       slot.path + "'\n");
+            return false;
+        }
+        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
             sp.swapping = false;
         }
+    }
+    struct stat there {};
+    if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s)) {
+        ::unlink(slot.path);
+        slot.active.store(false);
+        return changed();
     }
     if (::rename(slot.path, real.c_str()) != 0) {
         const int error = errno;
         ::unlink(slot.path);
         slot.active.store(false);
+        release(b, made);
         return fail("kann nicht ersetzt werden", error);
     }
     slot.active.store(false);
-    remember();
     return true;
 }
 
