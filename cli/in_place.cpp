@@ -137,6 +137,7 @@ struct batch {
     // again (\" to ").
     std::mutex made_lock;
     std::set<std::pair<dev_t, ino_t>> made;
+    std::set<std::string> named; // real paths, where inode numbers are loose
     std::mutex output; // whole messages, a file's --check lines together
 };
 
@@ -147,19 +148,67 @@ bool claim(batch& b, const struct stat& s)
     return b.made.insert({s.st_dev, s.st_ino}).second;
 }
 
+// The same by the file's real path, where its inode number may change.
+bool claim_path(batch& b, const char* file)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(file, resolved) == nullptr) {
+        return true;
+    }
+    std::lock_guard<std::mutex> hold(b.made_lock);
+    return b.named.insert(resolved).second;
+}
+
 void release(batch& b, const struct stat& s)
 {
     std::lock_guard<std::mutex> hold(b.made_lock);
     b.made.erase({s.st_dev, s.st_ino});
 }
 
-// Whether the file of stat now is the one of stat before, unchanged.
-bool same_file(const struct stat& now, const struct stat& before)
+// Whether the file of stat now is the one of stat before, unchanged: its
+// size and time of change, and where asked the time its inode changed
+// (which a writer that puts the time of change back cannot keep, but which
+// a rename changes too).
+bool same_file(const struct stat& now, const struct stat& before, bool inode_time)
 {
     return now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
            now.st_size == before.st_size && now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           (!inode_time || (now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+                            now.st_ctim.tv_nsec == before.st_ctim.tv_nsec));
 }
+
+// File systems whose inode numbers may change while nobody has the file
+// open, and whose times may be whole seconds (FAT, exFAT, FUSE, SMB): there
+// a file is known by its real path too, and one read whole is compared by
+// its bytes before its new version takes the name.
+bool loose_identity(int fd)
+{
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) {
+        return true;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case MSDOS_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+    case FUSE_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case CIFS_SUPER_MAGIC:
+    case SMB2_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A descriptor closed when its holder goes.
+struct open_file {
+    int fd;
+    explicit open_file(int f) : fd(f) {}
+    ~open_file() { ::close(fd); }
+    open_file(const open_file&) = delete;
+    open_file& operator=(const open_file&) = delete;
+};
 
 // Whether the files a and b hold the same size bytes.
 bool same_bytes(int a, int b, off_t size)
@@ -223,6 +272,14 @@ bool read_all(int fd, std::string& data, off_t size_hint)
     }
     data.resize(have);
     return true;
+}
+
+// Whether the file open as fd holds exactly text.
+bool holds(int fd, const std::string& text)
+{
+    std::string now;
+    return ::lseek(fd, 0, SEEK_SET) == 0 && read_all(fd, now, static_cast<off_t>(text.size())) &&
+           now == text;
 }
 
 bool write_all(int fd, const char* p, std::size_t n)
@@ -445,6 +502,23 @@ bool copy_attributes(int from, int to)
     return true;
 }
 
+// Opens a file to be converted. O_NONBLOCK: a FIFO among the files must not
+// wait for a writer (it is refused later); a regular file opens at once,
+// unless another worker holds a lease on it while it empties it as its
+// spare (the file's name was taken by its new version after this worker
+// looked it up): that is given back within moments.
+int open_source(const char* path, int flags)
+{
+    constexpr int LEASE_WAITS = 2000; // of a millisecond each
+    for (int waits = 0;; ++waits) {
+        const int fd = ::open(path, flags | O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0 || errno != EWOULDBLOCK || waits == LEASE_WAITS) {
+            return fd;
+        }
+        ::usleep(1000);
+    }
+}
+
 // One file; false (with a message) where it failed and the original stays.
 bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
 {
@@ -456,35 +530,31 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // its new version made in that file's folder. Any other name is used as
     // given (its folders may be links: the new file goes where the name
     // leads).
-    // O_NONBLOCK: a FIFO among the files must not wait for a writer (it is
-    // refused below); for a regular file the flag changes nothing.
     std::string real = file;
-    int in_fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    int in_fd = open_source(file, O_NOFOLLOW);
     if (in_fd < 0 && errno == ELOOP) {
         char resolved[PATH_MAX];
         if (::realpath(file, resolved) == nullptr) {
             return fail("kann nicht geoeffnet werden", errno);
         }
         real = resolved;
-        in_fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        in_fd = open_source(real.c_str(), 0);
     }
     if (in_fd < 0) {
         return fail("kann nicht geoeffnet werden", errno);
     }
+    // Open until the new version has its name: the inode keeps its number.
+    const open_file original(in_fd);
     struct stat s {};
     if (::fstat(in_fd, &s) != 0) {
-        const int error = errno;
-        ::close(in_fd);
-        return fail("kann nicht gelesen werden", error);
+        return fail("kann nicht gelesen werden", errno);
     }
     if (!S_ISREG(s.st_mode)) {
-        ::close(in_fd);
         return fail("ist keine gewoehnliche Datei, nicht umgewandelt",
                     S_ISDIR(s.st_mode) ? EISDIR : EINVAL);
     }
     if (s.st_nlink > 1) {
         // A new file would leave the other names with the old text.
-        ::close(in_fd);
         say(b, std::string(b.program_name) + ": Datei '" + file + "' hat " +
                    std::to_string(s.st_nlink) +
                    " harte Links und wird nicht an Ort und Stelle umgewandelt\n");
@@ -492,8 +562,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     // The file is this worker's from here: another name for it, met by
     // any worker, is passed over, as is the new version once it is made.
-    if (!claim(b, s)) {
-        ::close(in_fd);
+    const bool loose = loose_identity(in_fd);
+    if (!claim(b, s) || (loose && !claim_path(b, real.c_str()))) {
         return true; // converted by this batch already
     }
 
@@ -509,14 +579,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     const bool in_memory = s.st_size <= IN_MEMORY_MAX;
     if (in_memory) {
         if (!read_all(in_fd, input, s.st_size)) {
-            const int error = errno;
-            ::close(in_fd);
-            return fail("kann nicht gelesen werden", error);
+            return fail("kann nicht gelesen werden", errno);
         }
         if (quib_convert_buffer(input.data(), input.size(), &output, &output_len, &q) != QUIB_OK) {
-            const int error = errno;
-            ::close(in_fd);
-            return fail("kann nicht umgewandelt werden", error);
+            return fail("kann nicht umgewandelt werden", errno);
         }
         if (!spots.lines.empty()) {
             b.listed.store(true);
@@ -524,7 +590,6 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
         if (output_len == input.size() && std::memcmp(output, input.data(), output_len) == 0) {
             quib_free(output);
-            ::close(in_fd);
             return true; // nothing to change: the original stays as it is
         }
     }
@@ -541,14 +606,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     if (temp_fd < 0) {
         const int error = errno;
         quib_free(output);
-        ::close(in_fd);
         return fail("kann nicht umgewandelt werden, keine neue Datei im Ordner", error);
     }
     const auto abandon = [&](const char* what, int error) {
         ::close(temp_fd);
-        if (in_memory) {
-            ::close(in_fd);
-        }
         ::unlink(slot.path);
         slot.active.store(false);
         return fail(what, error);
@@ -556,23 +617,19 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     if (!copy_attributes(in_fd, temp_fd)) {
         const int error = errno;
         quib_free(output);
-        if (!in_memory) {
-            ::close(in_fd);
-        }
         return abandon("kann nicht umgewandelt werden, Zugriffsliste nicht uebertragbar", error);
-    }
-    if (in_memory) {
-        ::close(in_fd);
-        in_fd = -1;
     }
     // Owner and group where permitted, before the text; the mode after it
     // (a change of owner, and a write by anyone but root, clear the
     // set-user-ID bit). Until then the new file is its owner's alone.
     // Where the group cannot be kept, the new file's group (another one)
-    // gets none of the old group's rights.
+    // gets none of the old group's rights. A file system that gives every
+    // file one owner and mode (FAT) has given them already.
     mode_t mode = s.st_mode & 07777;
+    struct stat given {};
     if (!recycled && ::fchown(temp_fd, s.st_uid, s.st_gid) != 0 &&
-        ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid) != 0) {
+        ::fchown(temp_fd, static_cast<uid_t>(-1), s.st_gid) != 0 &&
+        (::fstat(temp_fd, &given) != 0 || given.st_gid != s.st_gid)) {
         mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
     }
     if (in_memory) {
@@ -589,7 +646,6 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         struct stat out {};
         const bool unchanged = rc == QUIB_OK && ::fstat(temp_fd, &out) == 0 &&
                                out.st_size == s.st_size && same_bytes(in_fd, temp_fd, s.st_size);
-        ::close(in_fd);
         if (!spots.lines.empty()) {
             b.listed.store(true);
             say(b, spots.lines);
@@ -608,7 +664,10 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
     }
     if (::fchmod(temp_fd, mode) != 0) {
-        return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", errno);
+        const int error = errno;
+        if (::fstat(temp_fd, &given) != 0 || (given.st_mode & 07777) != mode) {
+            return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", error);
+        }
     }
     // The new text goes to the disk before it takes the original's name, as
     // a rename over the original would start it on ext4: where the file
@@ -640,6 +699,11 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // From here a worker that meets the new version under the file's name
     // passes it over.
     claim(b, made);
+    // The original as it was read: the same inode, size and times, and
+    // where times and numbers are loose the same bytes.
+    const auto as_read = [&](const struct stat& now, bool inode_time) {
+        return same_file(now, s, inode_time) && (!loose || !in_memory || holds(in_fd, input));
+    };
     const auto changed = [&] {
         release(b, made);
         say(b, std::string(b.program_name) + ": Datei '" + file +
@@ -647,19 +711,28 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         return false;
     };
     if (sp.swapping) {
-        // What the exchange took from the name must be the file that was
+        // What the exchange takes from the name must be the file that was
         // read, unchanged: another program may have written to it, or put
-        // another file or a folder in its place, meanwhile. That goes back.
-        // Held back from the signal handler, which would remove it.
+        // another file or a folder in its place, meanwhile. Seen before the
+        // exchange (with the time its inode changed, which the exchange
+        // changes) and after it (a change in between goes back). Held back
+        // from the signal handler, which would remove what it took.
         int swapped = 0; // 1: done, -1: put back, -2: not put back
         int error = 0;
         while_busy(slot, [&] {
+            struct stat there {};
+            if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s, true)) {
+                ::unlink(slot.path);
+                slot.active.store(false);
+                swapped = -1;
+                return 0;
+            }
             if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(), RENAME_EXCHANGE) != 0) {
                 error = errno;
                 return 0;
             }
             struct stat gone {};
-            if (::lstat(slot.path, &gone) == 0 && same_file(gone, s)) {
+            if (::lstat(slot.path, &gone) == 0 && as_read(gone, false)) {
                 swapped = 1;
             } else if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(),
                                    RENAME_EXCHANGE) == 0) {
@@ -694,7 +767,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
     }
     struct stat there {};
-    if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s)) {
+    if (::lstat(real.c_str(), &there) != 0 || !as_read(there, true)) {
         ::unlink(slot.path);
         slot.active.store(false);
         return changed();
