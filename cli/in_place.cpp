@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -509,10 +510,11 @@ bool copy_attributes(int from, int to)
 // looked it up): that is given back within moments.
 int open_source(const char* path, int flags)
 {
-    constexpr int LEASE_WAITS = 2000; // of a millisecond each
-    for (int waits = 0;; ++waits) {
+    constexpr auto LEASE_WAIT = std::chrono::seconds(2);
+    const auto until = std::chrono::steady_clock::now() + LEASE_WAIT;
+    for (;;) {
         const int fd = ::open(path, flags | O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd >= 0 || errno != EWOULDBLOCK || waits == LEASE_WAITS) {
+        if (fd >= 0 || errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= until) {
             return fd;
         }
         ::usleep(1000);
