@@ -183,13 +183,9 @@ bool same_file(const struct stat& now, const struct stat& before, bool inode_tim
 // open, and whose times may be whole seconds (FAT, exFAT, FUSE, SMB): there
 // a file is known by its real path too, and one read whole is compared by
 // its bytes before its new version takes the name.
-bool loose_identity(int fd)
+bool loose_identity(unsigned long fs_type)
 {
-    struct statfs fs {};
-    if (::fstatfs(fd, &fs) != 0) {
-        return true;
-    }
-    switch (static_cast<unsigned long>(fs.f_type)) {
+    switch (fs_type) {
     case MSDOS_SUPER_MAGIC:
     case EXFAT_SUPER_MAGIC:
     case FUSE_SUPER_MAGIC:
@@ -564,7 +560,11 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     // The file is this worker's from here: another name for it, met by
     // any worker, is passed over, as is the new version once it is made.
-    const bool loose = loose_identity(in_fd);
+    // The file system's kind; unknown, it is taken for the loosest.
+    struct statfs fs {};
+    const bool known = ::fstatfs(in_fd, &fs) == 0;
+    const bool loose = !known || loose_identity(static_cast<unsigned long>(fs.f_type));
+    const bool overlay = known && fs.f_type == OVERLAYFS_SUPER_MAGIC;
     if (!claim(b, s) || (loose && !claim_path(b, real.c_str()))) {
         return true; // converted by this batch already
     }
@@ -685,9 +685,9 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         return abandon("konnte nicht geschrieben werden", errno);
     }
     // An overlay (a container's file system) passes that call to no file
-    // beneath it, but passes on advice, which starts the writing too.
-    struct statfs fs {};
-    if (::fstatfs(temp_fd, &fs) == 0 && fs.f_type == OVERLAYFS_SUPER_MAGIC) {
+    // beneath it, but passes on advice, which starts the writing too. The
+    // new version is in the original's folder, on its file system.
+    if (overlay) {
         ::posix_fadvise(temp_fd, 0, 0, POSIX_FADV_DONTNEED);
     }
     struct stat made {};
@@ -701,40 +701,38 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // From here a worker that meets the new version under the file's name
     // passes it over.
     claim(b, made);
-    // The original as it was read: the same inode, size and times, and
-    // where times and numbers are loose the same bytes.
-    const auto as_read = [&](const struct stat& now, bool inode_time) {
-        return same_file(now, s, inode_time) && (!loose || !in_memory || holds(in_fd, input));
-    };
     const auto changed = [&] {
         release(b, made);
         say(b, std::string(b.program_name) + ": Datei '" + file +
                    "' wurde waehrend der Umwandlung geaendert und bleibt, wie sie ist\n");
         return false;
     };
+    // The name must still hold the file as it was read: the same inode,
+    // size, time of change and time its inode changed (which a writer that
+    // puts the time of change back cannot keep), and where times and
+    // numbers are loose the same bytes. Another program may have written to
+    // it, or put another file or a folder in its place, meanwhile.
+    struct stat there {};
+    if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s, true) ||
+        (loose && in_memory && !holds(in_fd, input))) {
+        ::unlink(slot.path);
+        slot.active.store(false);
+        return changed();
+    }
     if (sp.swapping) {
-        // What the exchange takes from the name must be the file that was
-        // read, unchanged: another program may have written to it, or put
-        // another file or a folder in its place, meanwhile. Seen before the
-        // exchange (with the time its inode changed, which the exchange
-        // changes) and after it (a change in between goes back). Held back
-        // from the signal handler, which would remove what it took.
+        // What the exchange took must still be that file (the exchange
+        // changes the time its inode changed); a change made just before it
+        // goes back. Held back from the signal handler, which would remove
+        // what it took.
         int swapped = 0; // 1: done, -1: put back, -2: not put back
         int error = 0;
         while_busy(slot, [&] {
-            struct stat there {};
-            if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s, true)) {
-                ::unlink(slot.path);
-                slot.active.store(false);
-                swapped = -1;
-                return 0;
-            }
             if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(), RENAME_EXCHANGE) != 0) {
                 error = errno;
                 return 0;
             }
             struct stat gone {};
-            if (::lstat(slot.path, &gone) == 0 && as_read(gone, false)) {
+            if (::lstat(slot.path, &gone) == 0 && same_file(gone, s, false)) {
                 swapped = 1;
             } else if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(),
                                    RENAME_EXCHANGE) == 0) {
@@ -767,12 +765,6 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
             sp.swapping = false;
         }
-    }
-    struct stat there {};
-    if (::lstat(real.c_str(), &there) != 0 || !as_read(there, true)) {
-        ::unlink(slot.path);
-        slot.active.store(false);
-        return changed();
     }
     if (::rename(slot.path, real.c_str()) != 0) {
         const int error = errno;
