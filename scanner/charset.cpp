@@ -317,9 +317,10 @@ bool xml_declaration(reader& r, page_encoding& encoding)
     return false;
 }
 
-// The elements whose text holds no markup, to the tokenizer.
-constexpr const char* RAW_TEXT_ELEMENTS[] = {"script",  "style",    "title",     "textarea", "xmp",
-                                             "iframe", "noembed", "noframes", "noscript"};
+// The elements whose text holds no markup, to the tokenizer. Not noscript:
+// browsers take a <meta> inside it as a declaration.
+constexpr const char* RAW_TEXT_ELEMENTS[] = {"script", "style",   "title",   "textarea",
+                                             "xmp",    "iframe", "noembed", "noframes"};
 
 // Past the text of the raw text element name, to its end tag ("</name" and
 // a blank, '/' or '>'); to the end of the bytes looked at where none comes.

@@ -201,6 +201,8 @@ const charset_case CHARSET_CASES[] = {
      "\xE2\x80\x9E"},
     {"one in a title counts not", "<title><meta charset=iso-8859-1></title><meta charset=utf-8>\"x\"",
      "\xE2\x80\x9E"},
+    {"one in a noscript counts", "<noscript><meta charset=iso-8859-1></noscript><meta charset=utf-8>\"x\"",
+     "\x84"},
 };
 
 TEST(html_test, the_marks_follow_the_declared_encoding)
