@@ -358,6 +358,68 @@ void html_start_markup(scan_state& st, html_state& h, unsigned char c)
     }
 }
 
+// Where a tag moves between HTML and foreign content (svg, math), before
+// its own effects: HTML tags that browsers end foreign content at end the
+// level (the start tags they break out with; the end tags of block
+// elements, which close an svg left open inside them).
+void leave_foreign_level(html_state& h, const element_kind& k)
+{
+    if (!in_foreign(h)) {
+        return;
+    }
+    const bool title = k.integration == 2; // svg's title, no HTML element there
+    if ((!h.end_tag && k.breakout) || (h.end_tag && k.block && !title)) {
+        --h.depth;
+        return;
+    }
+    // The end tag of the integration point that holds this level ends both.
+    if (h.end_tag && k.integration >= 0 && h.depth >= 2) {
+        const html_state::namespace_level& below = h.levels[h.depth - 2];
+        if (below.html && below.element == k.integration) {
+            h.depth = static_cast<std::uint8_t>(h.depth - 2);
+        }
+    }
+}
+
+// The levels a tag opens and closes after its own effects.
+void follow_namespace(html_state& h, const element_kind& k, bool self_closing)
+{
+    const auto open_level = [&h](bool html, int element) {
+        if (h.depth < NAMESPACE_LEVELS) {
+            html_state::namespace_level& l = h.levels[h.depth++];
+            l = {html, static_cast<std::uint8_t>(element), {}};
+            l.count[html ? 0 : element] = 1;
+        }
+    };
+    if (h.depth == 0 || h.levels[h.depth - 1].html) {
+        html_state::namespace_level* l = h.depth == 0 ? nullptr : &h.levels[h.depth - 1];
+        if (k.foreign >= 0 && !h.end_tag && !self_closing) {
+            open_level(false, k.foreign);
+        } else if (l != nullptr && k.integration == l->element) {
+            // Elements of its integration point's name inside it.
+            if (!h.end_tag) {
+                ++l->count[0];
+            } else if (--l->count[0] == 0) {
+                --h.depth;
+            }
+        }
+        return;
+    }
+    html_state::namespace_level& l = h.levels[h.depth - 1];
+    if (k.foreign >= 0) {
+        // Its self-closed start tag returned before.
+        unsigned long& count = l.count[k.foreign];
+        if (!h.end_tag) {
+            ++count;
+        } else if (count > 0 && --count == 0 && l.count[1 - k.foreign] == 0) {
+            --h.depth;
+        }
+    } else if (!h.end_tag && k.integration >= 0 &&
+               (k.integration < static_cast<int>(SVG_INTEGRATION_POINTS)) == (l.element == 0)) {
+        open_level(true, k.integration);
+    }
+}
+
 void html_end_tag(scan_state& st, html_state& h, bool self_closing)
 {
     end_markup(st, h);
@@ -369,10 +431,11 @@ void html_end_tag(scan_state& st, html_state& h, bool self_closing)
         h.quote_open = false;
         html_report_boundary(h);
     }
+    leave_foreign_level(h, k);
     // In svg and math, "/>" closes the element it opens, and script and
     // style hold text with tags, kept as code is (their end tags count
     // wherever they come).
-    const bool foreign = h.foreign_total != 0;
+    const bool foreign = in_foreign(h);
     if (foreign && self_closing && !h.end_tag) {
         return;
     }
@@ -394,16 +457,7 @@ void html_end_tag(scan_state& st, html_state& h, bool self_closing)
             --h.verbatim_total;
         }
     }
-    if (k.foreign >= 0) {
-        unsigned long& count = h.foreign[k.foreign];
-        if (!h.end_tag && !self_closing) {
-            ++count;
-            ++h.foreign_total;
-        } else if (h.end_tag && count > 0) {
-            --count;
-            --h.foreign_total;
-        }
-    }
+    follow_namespace(h, k, self_closing);
     if (h.end_tag || foreign) {
         return;
     }
@@ -558,7 +612,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
                 if (++h.declaration_len == 7) {
                     // Outside svg and math, browsers end "<![CDATA[" at
                     // the first '>', as any other bogus comment.
-                    h.mode = h.foreign_total != 0 ? html_mode::cdata : html_mode::bogus;
+                    h.mode = in_foreign(h) ? html_mode::cdata : html_mode::bogus;
                     h.brackets = 0;
                 }
             } else if (c == '>') {

@@ -15,7 +15,7 @@
 #include "check.h"
 #include "scanner.h"
 
-inline constexpr std::size_t HTML_NAME_MAX = 10;      // the longest name looked for
+inline constexpr std::size_t HTML_NAME_MAX = 13;      // the longest name looked for (foreignobject)
 inline constexpr std::size_t QUOTE_REF_NAME_MAX = 10; // bytes between '&' and ';'
 
 enum class html_mode : std::uint8_t {
@@ -65,6 +65,12 @@ inline constexpr unsigned HTML_VERBATIM_ELEMENTS = 6;
 inline constexpr unsigned FOREIGN_SCRIPT = 6;
 inline constexpr unsigned FOREIGN_STYLE = 7;
 inline constexpr unsigned FOREIGN_ELEMENTS = 2; // svg math
+// The HTML integration points, where svg and math hold HTML again: svg's
+// foreignObject, desc and title, then MathML's mi, mo, mn, ms and mtext.
+inline constexpr unsigned INTEGRATION_POINTS = 8;
+inline constexpr unsigned SVG_INTEGRATION_POINTS = 3;
+// How deep foreign content and the HTML inside it are followed.
+inline constexpr unsigned NAMESPACE_LEVELS = 8;
 inline constexpr unsigned RAW_ELEMENTS = 8;       // script style textarea xmp iframe noembed noframes title
 inline constexpr std::uint8_t RAW_SCRIPT = 0;
 inline constexpr std::uint8_t RAW_STYLE = 4;
@@ -110,10 +116,18 @@ struct html_state {
     // The open code elements, per name.
     unsigned long verbatim[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_total = 0;
-    // The open svg and math elements (foreign content: a start tag ending
-    // in "/>" opens nothing, no element's text is raw, CDATA is CDATA).
-    unsigned long foreign[FOREIGN_ELEMENTS] = {};
-    unsigned long foreign_total = 0;
+    // Foreign content (svg and math: a start tag ending in "/>" opens
+    // nothing, no element's text is raw, CDATA is CDATA) and the HTML of its
+    // integration points, innermost last. A foreign level counts its open
+    // svg and math elements, an HTML level the open elements of its
+    // integration point's name (count[0]).
+    struct namespace_level {
+        bool html;
+        std::uint8_t element; // foreign: svg 0, math 1; HTML: its integration point
+        unsigned long count[FOREIGN_ELEMENTS];
+    };
+    namespace_level levels[NAMESPACE_LEVELS] = {};
+    std::uint8_t depth = 0;   // levels open; 0: plain HTML
 
     // --check (report nullptr: off)
     spot_report* report = nullptr;
@@ -142,11 +156,13 @@ void html_end(scan_state& st, html_state& h);
 
 // Shared with the chunk path.
 struct element_kind {
-    bool block;
-    int verbatim;  // index, or -1
-    int raw;       // index, or -1
-    bool plaintext;
-    int foreign;   // svg 0, math 1, or -1
+    bool block = false;
+    int verbatim = -1;     // index, or -1
+    int raw = -1;          // index, or -1
+    bool plaintext = false;
+    int foreign = -1;      // svg 0, math 1, or -1
+    bool breakout = false; // its start tag ends foreign content
+    int integration = -1;  // which integration point, or -1
 };
 element_kind classify_element(const unsigned char* name, std::size_t len);
 const char* verbatim_name(unsigned i);
@@ -154,6 +170,12 @@ const char* raw_name(unsigned i);
 std::size_t raw_name_length(unsigned i);
 // The quote reference "&name;" for name[0, len), or not.
 bool is_quote_reference(const unsigned char* name, std::size_t len);
+
+// Whether the reading is in svg or math (not in HTML inside them).
+inline bool in_foreign(const html_state& h)
+{
+    return h.depth != 0 && !h.levels[h.depth - 1].html;
+}
 
 // The effects of the byte path that the chunk path shares.
 // before: the input byte before the quote or the reference's '&'.

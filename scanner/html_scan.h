@@ -391,7 +391,7 @@ template <class Isa, class Window>
 std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
                        lazy_masks<Window>& m)
 {
-    if (h.title || h.foreign_total != 0) {
+    if (h.title || h.depth != 0) {
         // A title's '<' is text but for its end tag; in svg and math, "/>"
         // closes a tag: state by state.
         return 0;
@@ -662,7 +662,7 @@ void scan_html_windows(scan_state& st)
         lazy_masks<Window> m(p);
         std::size_t i = 0;      // the next byte to read
         const auto plain_prose = [&h] {
-            return h.mode == html_mode::prose && !h.title && h.foreign_total == 0;
+            return h.mode == html_mode::prose && !h.title && h.depth == 0;
         };
         if (plain_prose()) {
             if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0 && h.report == nullptr) {

@@ -114,14 +114,25 @@ constexpr const char* BLOCK_NAMES[] = {
     "form",       "fieldset", "body",   "pre",      "html",    "head",       "title",
     "address",    "caption", "details", "summary",  "dialog",  "hr",         "menu",
     "thead",      "tbody",   "tfoot",   "hgroup",   "legend",     "center",  "option"};
+// The start tags at which browsers leave svg and math for HTML (font only
+// with certain attributes, which are not looked at).
+constexpr const char* BREAKOUT_NAMES[] = {
+    "b",    "big",  "blockquote", "body", "br",     "center", "code",  "dd",   "div",
+    "dl",   "dt",   "em",         "embed", "h1",    "h2",     "h3",    "h4",   "h5",
+    "h6",   "head", "hr",         "i",    "img",    "li",     "listing", "menu", "meta",
+    "nobr", "ol",   "p",          "pre",  "ruby",   "s",      "small", "span", "strong",
+    "strike", "sub", "sup",       "table", "tt",    "u",      "ul",    "var"};
+// Lowercase, as names are compared; svg's first (SVG_INTEGRATION_POINTS).
+constexpr const char* INTEGRATION_NAMES[INTEGRATION_POINTS] = {
+    "foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext"};
 
 // The element table as a hash table built by the compiler: a name's
 // element_kind in one probe or two, for every tag of a page.
 struct element_slot {
     std::uint64_t head = 0;  // the name's first eight bytes, the first lowest
-    std::uint16_t tail = 0;  // its ninth and tenth
+    std::uint64_t tail = 0;  // its ninth to thirteenth
     std::uint8_t len = 0;    // 0: empty slot
-    element_kind kind{false, -1, -1, false, -1};
+    element_kind kind{};
 };
 constexpr unsigned ELEMENT_SLOTS = 256;
 
@@ -134,17 +145,17 @@ constexpr std::uint64_t pack(const unsigned char* name, std::size_t from, std::s
     return w;
 }
 
-constexpr unsigned slot_of(std::uint64_t head, std::uint16_t tail, std::size_t len)
+constexpr unsigned slot_of(std::uint64_t head, std::uint64_t tail, std::size_t len)
 {
-    const std::uint64_t key = head ^ (std::uint64_t{tail} << 40) ^ (std::uint64_t{len} << 56);
+    const std::uint64_t key = head ^ (tail << 20) ^ (std::uint64_t{len} << 56);
     return static_cast<unsigned>((key * 0x9E3779B97F4A7C15u) >> 56);
 }
 
 struct element_table {
     element_slot slot[ELEMENT_SLOTS];
 
-    constexpr void add(const char* text, bool block, int verbatim, int raw, bool plaintext,
-                       int foreign = -1)
+    // Adds what is set in k to the name's kind.
+    constexpr void add(const char* text, element_kind k)
     {
         unsigned char name[HTML_NAME_MAX] = {};
         std::size_t len = 0;
@@ -153,7 +164,7 @@ struct element_table {
             ++len;
         }
         const std::uint64_t head = pack(name, 0, len < 8 ? len : 8);
-        const auto tail = static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0);
+        const std::uint64_t tail = len > 8 ? pack(name, 8, len) : 0;
         unsigned i = slot_of(head, tail, len);
         while (slot[i].len != 0 && !(slot[i].head == head && slot[i].tail == tail && slot[i].len == len)) {
             i = (i + 1) % ELEMENT_SLOTS;
@@ -162,11 +173,13 @@ struct element_table {
         e.head = head;
         e.tail = tail;
         e.len = static_cast<std::uint8_t>(len);
-        e.kind.block = e.kind.block || block;
-        e.kind.verbatim = verbatim >= 0 ? verbatim : e.kind.verbatim;
-        e.kind.raw = raw >= 0 ? raw : e.kind.raw;
-        e.kind.plaintext = e.kind.plaintext || plaintext;
-        e.kind.foreign = foreign >= 0 ? foreign : e.kind.foreign;
+        e.kind.block = e.kind.block || k.block;
+        e.kind.verbatim = k.verbatim >= 0 ? k.verbatim : e.kind.verbatim;
+        e.kind.raw = k.raw >= 0 ? k.raw : e.kind.raw;
+        e.kind.plaintext = e.kind.plaintext || k.plaintext;
+        e.kind.foreign = k.foreign >= 0 ? k.foreign : e.kind.foreign;
+        e.kind.breakout = e.kind.breakout || k.breakout;
+        e.kind.integration = k.integration >= 0 ? k.integration : e.kind.integration;
     }
 };
 
@@ -174,17 +187,23 @@ constexpr element_table build_element_table()
 {
     element_table t{};
     for (const char* b : BLOCK_NAMES) {
-        t.add(b, true, -1, -1, false);
+        t.add(b, {.block = true});
     }
     for (unsigned i = 0; i < HTML_VERBATIM_ELEMENTS; ++i) {
-        t.add(VERBATIM_NAMES[i], false, static_cast<int>(i), -1, false);
+        t.add(VERBATIM_NAMES[i], {.verbatim = static_cast<int>(i)});
     }
     for (unsigned i = 0; i < RAW_ELEMENTS; ++i) {
-        t.add(RAW_NAMES[i], false, -1, static_cast<int>(i), false);
+        t.add(RAW_NAMES[i], {.raw = static_cast<int>(i)});
     }
-    t.add("plaintext", false, -1, -1, true);
+    t.add("plaintext", {.plaintext = true});
     for (unsigned i = 0; i < FOREIGN_ELEMENTS; ++i) {
-        t.add(FOREIGN_NAMES[i], false, -1, -1, false, static_cast<int>(i));
+        t.add(FOREIGN_NAMES[i], {.foreign = static_cast<int>(i)});
+    }
+    for (const char* b : BREAKOUT_NAMES) {
+        t.add(b, {.breakout = true});
+    }
+    for (unsigned i = 0; i < INTEGRATION_POINTS; ++i) {
+        t.add(INTEGRATION_NAMES[i], {.integration = static_cast<int>(i)});
     }
     return t;
 }
@@ -192,12 +211,12 @@ constexpr element_table build_element_table()
 constexpr element_table ELEMENT_TABLE = build_element_table();
 
 // The element of a name packed as the table packs it.
-inline element_kind element_of_packed(std::uint64_t head, std::uint16_t tail, std::size_t len)
+inline element_kind element_of_packed(std::uint64_t head, std::uint64_t tail, std::size_t len)
 {
     for (unsigned i = slot_of(head, tail, len);; i = (i + 1) % ELEMENT_SLOTS) {
         const element_slot& e = ELEMENT_TABLE.slot[i];
         if (e.len == 0) {
-            return {false, -1, -1, false, -1};
+            return {};
         }
         if (e.head == head && e.tail == tail && e.len == len) {
             return e.kind;
@@ -260,10 +279,10 @@ inline bool may_start_special(const unsigned char* p, std::size_t len)
 inline element_kind element_of(const unsigned char* name, std::size_t len)
 {
     if (len == 0 || len > HTML_NAME_MAX) {
-        return {false, -1, -1, false, -1};
+        return {};
     }
-    return element_of_packed(pack(name, 0, len < 8 ? len : 8),
-                             static_cast<std::uint16_t>(len > 8 ? pack(name, 8, len) : 0), len);
+    return element_of_packed(pack(name, 0, len < 8 ? len : 8), len > 8 ? pack(name, 8, len) : 0,
+                             len);
 }
 
 // The bytes of w with 'A' to 'Z' made lowercase, the others as they are:
@@ -279,12 +298,12 @@ inline std::uint64_t lower_bytes(std::uint64_t w)
     return w | upper >> 2;
 }
 
-// What the element of the name of n bytes at p (any case) is, where the ten
-// bytes at p are at hand.
+// What the element of the name of n bytes at p (any case) is, where the
+// sixteen bytes at p are at hand.
 inline element_kind element_at(const unsigned char* p, std::size_t n)
 {
     if (n == 0 || n > HTML_NAME_MAX) {
-        return {false, -1, -1, false, -1};
+        return {};
     }
     if constexpr (std::endian::native != std::endian::little) {
         unsigned char name[HTML_NAME_MAX];
@@ -296,13 +315,12 @@ inline element_kind element_at(const unsigned char* p, std::size_t n)
     std::uint64_t head;
     std::memcpy(&head, p, sizeof head);
     head = lower_bytes(head);
-    std::uint16_t tail = 0;
+    std::uint64_t tail = 0;
     if (n < 8) {
         head &= (std::uint64_t{1} << 8 * n) - 1;
     } else if (n > 8) {
-        std::uint16_t t;
-        std::memcpy(&t, p + 8, sizeof t);
-        tail = static_cast<std::uint16_t>(lower_bytes(t) & (n == 9 ? 0xFFu : 0xFFFFu));
+        std::memcpy(&tail, p + 8, sizeof tail);
+        tail = lower_bytes(tail) & ((std::uint64_t{1} << 8 * (n - 8)) - 1);
     }
     return element_of_packed(head, tail, n);
 }

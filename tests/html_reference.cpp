@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
+#include <vector>
 
 #include "charset.h"
 
@@ -347,6 +348,16 @@ std::size_t raw_text_end(std::string_view in, std::size_t i, const std::string& 
     return in.size();
 }
 
+// The HTML start tags that end svg and math.
+bool is_breakout(const std::string& name)
+{
+    return is_one_of(name, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div",
+                            "dl", "dt", "em", "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head",
+                            "hr", "i", "img", "li", "listing", "menu", "meta", "nobr", "ol", "p",
+                            "pre", "ruby", "s", "small", "span", "strong", "strike", "sub", "sup",
+                            "table", "tt", "u", "ul", "var"});
+}
+
 bool is_block_boundary(const std::string& name)
 {
     return is_one_of(name, {"p", "div", "li", "dt", "dd", "td", "th", "tr", "table", "ul", "ol", "dl",
@@ -379,10 +390,18 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
     std::string out;
     bool quoted = false;
     std::array<int, verbatim_names.size()> verbatim_count{};
-    // svg and math open; script and style inside them, whose text is kept
-    // and whose tags are tags.
-    int svg = 0;
-    int math = 0;
+    // svg and math (foreign content) and the HTML of their integration
+    // points, innermost last, eight at the most; script and style inside
+    // svg and math, whose text is kept and whose tags are tags.
+    struct level {
+        bool html;
+        std::string name; // svg or math; the integration point's
+        int svg = 0;
+        int math = 0;
+        int same = 0;     // open elements of an integration point's name
+    };
+    std::vector<level> levels;
+    const auto in_foreign = [&] { return !levels.empty() && !levels.back().html; };
     std::array<int, 2> foreign_code{};
     char last_char = 0;
     // Set after raw text: its end tag belongs to the element, so no line end goes before it.
@@ -423,9 +442,8 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             bool is_tag = false;
             bool is_end_tag = false;
             bool self_closing = false;
-            const bool foreign = svg + math > 0;
             const std::size_t end =
-                markup_end(in, i, foreign, name, is_tag, is_end_tag, self_closing);
+                markup_end(in, i, in_foreign(), name, is_tag, is_end_tag, self_closing);
             if (end == none) {
                 out += in.substr(i);  // cut off: copied, and nothing happens
                 break;
@@ -439,6 +457,16 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             if (is_block_boundary(name)) {
                 quoted = false;
             }
+            if (in_foreign()) {
+                const std::size_t n = levels.size();
+                if ((!is_end_tag && is_breakout(name)) ||
+                    (is_end_tag && is_block_boundary(name) && name != "title")) {
+                    levels.pop_back();
+                } else if (is_end_tag && n >= 2 && levels[n - 2].html && levels[n - 2].name == name) {
+                    levels.resize(n - 2);
+                }
+            }
+            const bool foreign = in_foreign();
             if (foreign && self_closing && !is_end_tag) {
                 continue;  // opens nothing
             }
@@ -451,12 +479,32 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
                     }
                 }
             }
-            for (int* count : {name == "svg" ? &svg : nullptr, name == "math" ? &math : nullptr}) {
-                if (count != nullptr && !is_end_tag && !self_closing) {
-                    ++*count;
-                } else if (count != nullptr && is_end_tag && *count > 0) {
-                    --*count;
+            const bool svg_or_math = name == "svg" || name == "math";
+            if (!foreign) {
+                if (svg_or_math && !is_end_tag && !self_closing) {
+                    if (levels.size() < 8) {
+                        levels.push_back({false, name, name == "svg", name == "math"});
+                    }
+                } else if (!levels.empty() && name == levels.back().name) {
+                    if (!is_end_tag) {
+                        ++levels.back().same;
+                    } else if (--levels.back().same == 0) {
+                        levels.pop_back();
+                    }
                 }
+            } else if (svg_or_math) {
+                level& l = levels.back();
+                int& count = name == "svg" ? l.svg : l.math;
+                if (!is_end_tag) {
+                    ++count;
+                } else if (count > 0 && --count == 0 && l.svg + l.math == 0) {
+                    levels.pop_back();
+                }
+            } else if (!is_end_tag && levels.size() < 8 &&
+                       (levels.back().name == "svg"
+                            ? is_one_of(name, {"foreignobject", "desc", "title"})
+                            : is_one_of(name, {"mi", "mo", "mn", "ms", "mtext"}))) {
+                levels.push_back({true, name, 0, 0, 1});
             }
             for (std::size_t k = 0; k < verbatim_names.size(); ++k) {
                 if (name == verbatim_names[k]) {

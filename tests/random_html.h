@@ -22,6 +22,9 @@ inline std::string random_html(std::mt19937_64& rng, std::size_t max_tokens)
         "&#X201e;", "&#8222;", "&#0000132;", "&ldquo;", "&rdquo;", "&ldquor;", "&bdquo;",
         "&amp;", "&nbsp;", "&#;", "&quot", "&abcdefghij;", "\\\"", "\\<", "\\\\", "\\>",
         "\\<b>", "i<n", "a <= b", "<3", "q\"", "<title>", "</title>",
+        // svg and math, the HTML inside them, the tags that end them.
+        "<svg>", "</svg>", "<MATH>", "</math>", "<svg/>", "<foreignObject>", "</foreignobject>",
+        "<desc>", "</desc>", "<mtext>", "</mi>", "<span>", "<title/>",
         // The inside of tags, piece by piece.
         "<a ", "<x y", "</a ", " b=", " b", "=", "='", "=\"", " =", "/=", " /", "/>", "\f",
         "\r"};
