@@ -158,6 +158,13 @@ void* write_behind(void* arg)
             block = w.slot[w.taken % RING_SLOTS];
             len = w.len[w.taken % RING_SLOTS];
             ++w.taken;
+            if (w.error != 0) {
+                // After a failed write the output is lost: the blocks
+                // still handed over are given back unwritten.
+                w.emptied = w.taken;
+                w.wake_filler();
+                continue;
+            }
         }
         // Read the block line by line before the kernel copies it: the pass
         // wrote it on the other processor, and the kernel's copy from there
@@ -387,4 +394,7 @@ void hand_over_write_block(scan_state& st)
     w.wait_for_free_slot(hold); // the writer empties every block it is given
     st.out.block = w.slot[w.filled % RING_SLOTS];
     st.out.len = 0;
+    if (st.out.error == 0) {
+        st.out.error = w.error; // the pass then reads no more
+    }
 }

@@ -188,6 +188,14 @@ bool refill_input(scan_state& st)
     if (in.ended) {
         return false;
     }
+    if (st.out.error != 0) {
+        // The output is lost: reading on would only wait for a source that
+        // may never end (a pipe whose reader has gone, /dev/zero).
+        in.ended = true;
+        in.pos = 0;
+        in.len = 0;
+        return false;
+    }
     in.pos = 0;
     std::size_t n = 0;
     if (reader_running(st) || (in.refills > 0 && in.last_read_full && start_reader(st))) {

@@ -529,6 +529,27 @@ TEST_F(cli_test, in_place_refuses_a_fifo_without_waiting)
     EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
 }
 
+// A failed write ends the reading: an endless source must not keep the
+// program running (the alarm ends one that would).
+TEST_F(cli_test, a_write_error_ends_an_endless_source)
+{
+    const std::vector<std::vector<std::string>> calls = {
+        {"/dev/zero", "/dev/full"},
+        {"/dev/zero", "/dev/full", "--html"},
+        {"/dev/zero", "/dev/full", "--check"},
+    };
+    for (const char* implementation : {"QUIB_IMPLEMENTATION=bytes", "QUIB_IMPLEMENTATION=sse2"}) {
+        for (const std::vector<std::string>& args : calls) {
+            run_setup s;
+            s.in_child = [] { ::alarm(20); };
+            s.environment = {implementation};
+            const run_result r = run(args, dir, s);
+            EXPECT_EQ(r.status, 2) << implementation << " " << args.back() << ": " << r.err;
+            EXPECT_NE(r.err.find("/dev/full"), std::string::npos) << r.err;
+        }
+    }
+}
+
 // Where the group cannot be kept, the new file's group must not gain the
 // old group's rights.
 TEST_F(cli_test, in_place_without_the_group_gives_the_new_group_no_rights)
