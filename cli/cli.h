@@ -38,6 +38,13 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
 // quib --in-place [options] FILE...
 int run_in_place(const char* program_name, int argc, char** argv);
 
+// Room for a name with its control bytes written out (a longer one is cut).
+inline constexpr std::size_t SHOWN_NAME_ROOM = 4096;
+// A name as the messages show it: as it is, or, where it holds control
+// bytes (a line end in a file name), with those written as \n, \t, \r or
+// \ooo into room, so that every message stays one line.
+const char* shown_name(const char* name, char (&room)[SHOWN_NAME_ROOM]);
+
 // One line per --check spot, "<source>:<line>: <text>", appended to out.
 void format_spot(std::string& out, const char* source, bool html, const quib_spot& spot);
 // "<program>: <role> '<file>' <what>: <reason>\n"

@@ -817,10 +817,12 @@ int run_in_place(const char* program_name, int argc, char** argv)
         } else if (!options_end && arg[0] == '-') {
             // A mistyped option must not be taken for a file name, nor "-"
             // for standard input, which has no place to be written back.
+            char room[SHOWN_NAME_ROOM];
+            const char* shown = shown_name(arg, room);
             std::fprintf(stderr,
                          "%s: '%s' ist keine Option von --in-place (eine Datei dieses Namens:"
                          " ./%s)\n",
-                         program_name, arg, arg);
+                         program_name, shown, shown);
             return EXIT_FILE_ERROR;
         } else {
             b.files.push_back(arg);

@@ -74,10 +74,11 @@ int main(int argc, char** argv)
     }
     if (quib_implementation() == nullptr) {
         // Before any file is opened: a target would be truncated for nothing.
+        char room[SHOWN_NAME_ROOM];
         std::fprintf(stderr,
                      "%s: QUIB_IMPLEMENTATION='%s' ist unbekannt oder auf diesem Prozessor nicht"
                      " ausfuehrbar (bytes, portable, sse2, avx2, avx512)\n",
-                     program_name, std::getenv("QUIB_IMPLEMENTATION"));
+                     program_name, shown_name(std::getenv("QUIB_IMPLEMENTATION"), room));
         return EXIT_FILE_ERROR;
     }
     if (std::strcmp(argv[1], "--in-place") == 0) {

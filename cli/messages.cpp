@@ -37,6 +37,38 @@ void append(std::string& out, const char* format, const char* a = "", const char
 
 } // namespace
 
+const char* shown_name(const char* name, char (&room)[SHOWN_NAME_ROOM])
+{
+    const auto is_control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    const char* c = name;
+    while (*c != '\0' && !is_control(static_cast<unsigned char>(*c))) {
+        ++c;
+    }
+    if (*c == '\0') {
+        return name;
+    }
+    std::size_t n = 0;
+    for (c = name; *c != '\0'; ++c) {
+        const auto b = static_cast<unsigned char>(*c);
+        char written[5] = {*c, '\0'};
+        if (b == '\n' || b == '\t' || b == '\r') {
+            written[0] = '\\';
+            written[1] = b == '\n' ? 'n' : b == '\t' ? 't' : 'r';
+            written[2] = '\0';
+        } else if (is_control(b)) {
+            std::snprintf(written, sizeof written, "\\%03o", b);
+        }
+        const std::size_t len = std::strlen(written);
+        if (n + len >= SHOWN_NAME_ROOM) {
+            break;
+        }
+        std::memcpy(room + n, written, len);
+        n += len;
+    }
+    room[n] = '\0';
+    return room;
+}
+
 std::string file_message(const char* program_name, const char* role, const char* file,
                          const char* what, int error)
 {
@@ -44,8 +76,9 @@ std::string file_message(const char* program_name, const char* role, const char*
     out += program_name;
     out += ": ";
     out += role;
+    char room[SHOWN_NAME_ROOM];
     out += " '";
-    out += file;
+    out += shown_name(file, room);
     out += "' ";
     out += what;
     out += ": ";
@@ -57,7 +90,8 @@ std::string file_message(const char* program_name, const char* role, const char*
 void format_spot(std::string& out, const char* source, bool html, const quib_spot& spot)
 {
     const char* element = spot.element != nullptr ? spot.element : "";
-    out += source;
+    char room[SHOWN_NAME_ROOM];
+    out += shown_name(source, room);
     out += ':';
     out += std::to_string(spot.line);
     out += ": ";

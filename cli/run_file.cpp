@@ -73,7 +73,8 @@ void print_spot(void* context, const quib_spot* spot)
 void say(const char* program_name, const char* role, const char* file, const char* what,
          int error)
 {
-    std::fprintf(stderr, "%s: %s '%s' %s: %s\n", program_name, role, file, what,
+    char room[SHOWN_NAME_ROOM];
+    std::fprintf(stderr, "%s: %s '%s' %s: %s\n", program_name, role, shown_name(file, room), what,
                  std::strerror(error));
 }
 
@@ -95,11 +96,12 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         } else if (i > 2 && !take_option(argv[i], options)) {
             struct stat s {};
             if (::lstat(argv[i], &s) == 0) {
+                char room[SHOWN_NAME_ROOM];
                 std::fprintf(stderr,
                              "%s: weiteres Argument '%s' ist eine vorhandene Datei; quib wandelt"
                              " nur <Quelldatei> in <Zieldatei> um, fuer mehrere Dateien:"
                              " %s --in-place DATEI...\n",
-                             program_name, argv[i], program_name);
+                             program_name, shown_name(argv[i], room), program_name);
                 return EXIT_FILE_ERROR;
             }
             ++ignored;
@@ -109,7 +111,9 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         run_options o;
         for (int i = 3; i < argc; ++i) {
             if (std::strcmp(argv[i], "-z") != 0 && !take_option(argv[i], o)) {
-                std::fprintf(stderr, "%s: Argument '%s' ignoriert\n", program_name, argv[i]);
+                char room[SHOWN_NAME_ROOM];
+                std::fprintf(stderr, "%s: Argument '%s' ignoriert\n", program_name,
+                             shown_name(argv[i], room));
             }
         }
     }
@@ -146,10 +150,12 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
                                                : ::stat(target, &target_stat) == 0;
     const bool terminals = ::isatty(in_fd) && (is_dash(target) ? ::isatty(1) : false);
     if (target_exists && same_file(source_stat, target_stat, terminals)) {
+        char target_room[SHOWN_NAME_ROOM];
+        char source_room[SHOWN_NAME_ROOM];
         std::fprintf(stderr,
                      "%s: Zieldatei '%s' ist dieselbe Datei wie die Quelldatei '%s';"
                      " nichts geschrieben\n",
-                     program_name, target, source);
+                     program_name, shown_name(target, target_room), shown_name(source, source_room));
         close_source();
         return EXIT_FILE_ERROR;
     }
