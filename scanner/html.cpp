@@ -368,7 +368,8 @@ void leave_foreign_level(html_state& h, const element_kind& k)
         return;
     }
     const bool title = k.integration == 2; // svg's title, no HTML element there
-    if ((!h.end_tag && k.breakout) || (h.end_tag && k.block && !title)) {
+    const bool br = h.name_len == 2 && h.name[0] == 'b' && h.name[1] == 'r';
+    if ((!h.end_tag && k.breakout) || (h.end_tag && ((k.block && !title) || br))) {
         --h.depth;
         return;
     }

@@ -460,7 +460,7 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             if (in_foreign()) {
                 const std::size_t n = levels.size();
                 if ((!is_end_tag && is_breakout(name)) ||
-                    (is_end_tag && is_block_boundary(name) && name != "title")) {
+                    (is_end_tag && ((is_block_boundary(name) && name != "title") || name == "br"))) {
                     levels.pop_back();
                 } else if (is_end_tag && n >= 2 && levels[n - 2].html && levels[n - 2].name == name) {
                     levels.resize(n - 2);
