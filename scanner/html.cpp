@@ -360,25 +360,29 @@ void html_start_markup(scan_state& st, html_state& h, unsigned char c)
 
 // Where a tag moves between HTML and foreign content (svg, math), before
 // its own effects: HTML tags that browsers end foreign content at end the
-// level (the start tags they break out with; the end tags of block
-// elements, which close an svg left open inside them).
+// level (the start tags they break out with, </br>; the end tags of block
+// elements, which close an svg left open inside them where that element is
+// open: around the outermost level, or inside the HTML level below).
 void leave_foreign_level(html_state& h, const element_kind& k)
 {
     if (!in_foreign(h)) {
         return;
     }
-    const bool title = k.integration == 2; // svg's title, no HTML element there
+    html_state::namespace_level* below = h.depth >= 2 ? &h.levels[h.depth - 2] : nullptr;
     const bool br = h.name_len == 2 && h.name[0] == 'b' && h.name[1] == 'r';
-    if ((!h.end_tag && k.breakout) || (h.end_tag && ((k.block && !title) || br))) {
+    if ((!h.end_tag && k.breakout) || (h.end_tag && br)) {
         --h.depth;
-        return;
-    }
-    // The end tag of the integration point that holds this level ends both.
-    if (h.end_tag && k.integration >= 0 && h.depth >= 2) {
-        const html_state::namespace_level& below = h.levels[h.depth - 2];
-        if (below.html && below.element == k.integration) {
-            h.depth = static_cast<std::uint8_t>(h.depth - 2);
+    } else if (h.end_tag && k.block && !k.outside_body_scope && k.integration < 0) {
+        if (below == nullptr) {
+            --h.depth;
+        } else if (below->count > 0) {
+            --h.depth;
+            --below->count; // the element it closes
         }
+    } else if (h.end_tag && k.integration >= 0 && below != nullptr &&
+               below->element == k.integration && below->count == 0) {
+        // The end tag of the integration point that holds this level.
+        h.depth = static_cast<std::uint8_t>(h.depth - 2);
     }
 }
 
@@ -387,32 +391,48 @@ void follow_namespace(html_state& h, const element_kind& k, bool self_closing)
 {
     const auto open_level = [&h](bool html, int element) {
         if (h.depth < NAMESPACE_LEVELS) {
-            html_state::namespace_level& l = h.levels[h.depth++];
-            l = {html, static_cast<std::uint8_t>(element), {}};
-            l.count[html ? 0 : element] = 1;
+            h.levels[h.depth++] = {html, static_cast<std::uint8_t>(element), html ? 0u : 1u};
         }
     };
     if (h.depth == 0 || h.levels[h.depth - 1].html) {
-        html_state::namespace_level* l = h.depth == 0 ? nullptr : &h.levels[h.depth - 1];
-        if (k.foreign >= 0 && !h.end_tag && !self_closing) {
-            open_level(false, k.foreign);
-        } else if (l != nullptr && k.integration == l->element) {
-            // Elements of its integration point's name inside it.
-            if (!h.end_tag) {
-                ++l->count[0];
-            } else if (--l->count[0] == 0) {
-                --h.depth;
+        if (k.foreign >= 0 && !h.end_tag) {
+            if (!self_closing) {
+                open_level(false, k.foreign);
             }
+            return;
+        }
+        if (h.depth == 0) {
+            return;
+        }
+        html_state::namespace_level& l = h.levels[h.depth - 1];
+        html_state::namespace_level& root = h.levels[h.depth - 2];
+        if (!h.end_tag) {
+            if (!k.void_element) {
+                ++l.count;
+            }
+        } else if (l.count > 0) {
+            // Closes an HTML element inside; the end tags of svg, math and
+            // the integration point are ignored there, as browsers ignore
+            // them while an HTML element is open.
+            if (k.foreign < 0 && k.integration != l.element) {
+                --l.count;
+            }
+        } else if (k.integration == l.element) {
+            --h.depth;
+        } else if (k.foreign == root.element) {
+            // At the integration point itself, an end tag is read as in
+            // svg and math: this one closes the point and counts below.
+            h.depth = static_cast<std::uint8_t>(h.depth - (--root.count == 0 ? 2 : 1));
         }
         return;
     }
     html_state::namespace_level& l = h.levels[h.depth - 1];
-    if (k.foreign >= 0) {
-        // Its self-closed start tag returned before.
-        unsigned long& count = l.count[k.foreign];
+    if (k.foreign == l.element) {
+        // Its self-closed start tag returned before; the other language's
+        // name is an ordinary element here.
         if (!h.end_tag) {
-            ++count;
-        } else if (count > 0 && --count == 0 && l.count[1 - k.foreign] == 0) {
+            ++l.count;
+        } else if (--l.count == 0) {
             --h.depth;
         }
     } else if (!h.end_tag && k.integration >= 0 &&
@@ -613,7 +633,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
                 if (++h.declaration_len == 7) {
                     // Outside svg and math, browsers end "<![CDATA[" at
                     // the first '>', as any other bogus comment.
-                    h.mode = in_foreign(h) ? html_mode::cdata : html_mode::bogus;
+                    h.mode = html_reads_cdata(h) ? html_mode::cdata : html_mode::bogus;
                     h.brackets = 0;
                 }
             } else if (c == '>') {

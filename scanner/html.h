@@ -118,13 +118,13 @@ struct html_state {
     unsigned long verbatim_total = 0;
     // Foreign content (svg and math: a start tag ending in "/>" opens
     // nothing, no element's text is raw, CDATA is CDATA) and the HTML of its
-    // integration points, innermost last. A foreign level counts its open
-    // svg and math elements, an HTML level the open elements of its
-    // integration point's name (count[0]).
+    // integration points, innermost last. A foreign level counts the open
+    // elements of its own name (svg or math), an HTML level the HTML
+    // elements open inside it.
     struct namespace_level {
         bool html;
         std::uint8_t element; // foreign: svg 0, math 1; HTML: its integration point
-        unsigned long count[FOREIGN_ELEMENTS];
+        unsigned long count;
     };
     namespace_level levels[NAMESPACE_LEVELS] = {};
     std::uint8_t depth = 0;   // levels open; 0: plain HTML
@@ -163,6 +163,8 @@ struct element_kind {
     int foreign = -1;      // svg 0, math 1, or -1
     bool breakout = false; // its start tag ends foreign content
     int integration = -1;  // which integration point, or -1
+    bool void_element = false;       // a start tag opens nothing that ends
+    bool outside_body_scope = false; // html, head, body: their end tags close no svg
 };
 element_kind classify_element(const unsigned char* name, std::size_t len);
 const char* verbatim_name(unsigned i);
@@ -175,6 +177,13 @@ bool is_quote_reference(const unsigned char* name, std::size_t len);
 inline bool in_foreign(const html_state& h)
 {
     return h.depth != 0 && !h.levels[h.depth - 1].html;
+}
+
+// Whether "<![CDATA[" starts CDATA: in svg and math, and at an integration
+// point itself, before an HTML element opens inside it.
+inline bool html_reads_cdata(const html_state& h)
+{
+    return h.depth != 0 && (!h.levels[h.depth - 1].html || h.levels[h.depth - 1].count == 0);
 }
 
 // The effects of the byte path that the chunk path shares.

@@ -122,6 +122,10 @@ constexpr const char* BREAKOUT_NAMES[] = {
     "h6",   "head", "hr",         "i",    "img",    "li",     "listing", "menu", "meta",
     "nobr", "ol",   "p",          "pre",  "ruby",   "s",      "small", "span", "strong",
     "strike", "sub", "sup",       "table", "tt",    "u",      "ul",    "var"};
+// The elements without an end tag.
+constexpr const char* VOID_NAMES[] = {"area",  "base",   "br",    "col",   "embed",
+                                      "hr",    "img",    "input", "link",  "meta",
+                                      "param", "source", "track", "wbr"};
 // Lowercase, as names are compared; svg's first (SVG_INTEGRATION_POINTS).
 constexpr const char* INTEGRATION_NAMES[INTEGRATION_POINTS] = {
     "foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext"};
@@ -180,6 +184,8 @@ struct element_table {
         e.kind.foreign = k.foreign >= 0 ? k.foreign : e.kind.foreign;
         e.kind.breakout = e.kind.breakout || k.breakout;
         e.kind.integration = k.integration >= 0 ? k.integration : e.kind.integration;
+        e.kind.void_element = e.kind.void_element || k.void_element;
+        e.kind.outside_body_scope = e.kind.outside_body_scope || k.outside_body_scope;
     }
 };
 
@@ -204,6 +210,12 @@ constexpr element_table build_element_table()
     }
     for (unsigned i = 0; i < INTEGRATION_POINTS; ++i) {
         t.add(INTEGRATION_NAMES[i], {.integration = static_cast<int>(i)});
+    }
+    for (const char* v : VOID_NAMES) {
+        t.add(v, {.void_element = true});
+    }
+    for (const char* o : {"html", "head", "body"}) {
+        t.add(o, {.outside_body_scope = true});
     }
     return t;
 }

@@ -396,12 +396,13 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
     struct level {
         bool html;
         std::string name; // svg or math; the integration point's
-        int svg = 0;
-        int math = 0;
-        int same = 0;     // open elements of an integration point's name
+        int open;         // elements of the name open; HTML elements open inside
     };
     std::vector<level> levels;
     const auto in_foreign = [&] { return !levels.empty() && !levels.back().html; };
+    const auto reads_cdata = [&] {
+        return !levels.empty() && (!levels.back().html || levels.back().open == 0);
+    };
     std::array<int, 2> foreign_code{};
     char last_char = 0;
     // Set after raw text: its end tag belongs to the element, so no line end goes before it.
@@ -443,7 +444,7 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             bool is_end_tag = false;
             bool self_closing = false;
             const std::size_t end =
-                markup_end(in, i, in_foreign(), name, is_tag, is_end_tag, self_closing);
+                markup_end(in, i, reads_cdata(), name, is_tag, is_end_tag, self_closing);
             if (end == none) {
                 out += in.substr(i);  // cut off: copied, and nothing happens
                 break;
@@ -457,12 +458,23 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
             if (is_block_boundary(name)) {
                 quoted = false;
             }
-            if (in_foreign()) {
+            // Names longer than any looked for change no level.
+            const bool counted = name.size() <= 13;
+            if (counted && in_foreign()) {
                 const std::size_t n = levels.size();
-                if ((!is_end_tag && is_breakout(name)) ||
-                    (is_end_tag && ((is_block_boundary(name) && name != "title") || name == "br"))) {
+                level* below = n >= 2 ? &levels[n - 2] : nullptr;
+                if ((!is_end_tag && is_breakout(name)) || (is_end_tag && name == "br")) {
                     levels.pop_back();
-                } else if (is_end_tag && n >= 2 && levels[n - 2].html && levels[n - 2].name == name) {
+                } else if (is_end_tag && is_block_boundary(name) &&
+                           !is_one_of(name, {"title", "html", "head", "body"})) {
+                    // Closes the element around the svg, if that is open.
+                    if (below == nullptr) {
+                        levels.pop_back();
+                    } else if (below->open > 0) {
+                        levels.pop_back();
+                        --levels.back().open;
+                    }
+                } else if (is_end_tag && below != nullptr && below->name == name && below->open == 0) {
                     levels.resize(n - 2);
                 }
             }
@@ -480,31 +492,45 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
                 }
             }
             const bool svg_or_math = name == "svg" || name == "math";
-            if (!foreign) {
-                if (svg_or_math && !is_end_tag && !self_closing) {
-                    if (levels.size() < 8) {
-                        levels.push_back({false, name, name == "svg", name == "math"});
+            if (counted && !foreign) {
+                if (svg_or_math && !is_end_tag) {
+                    if (!self_closing && levels.size() < 8) {
+                        levels.push_back({false, name, 1});
                     }
-                } else if (!levels.empty() && name == levels.back().name) {
+                } else if (!levels.empty()) {
+                    // In the HTML of an integration point.
+                    level& l = levels.back();
+                    level& root = levels[levels.size() - 2];
                     if (!is_end_tag) {
-                        ++levels.back().same;
-                    } else if (--levels.back().same == 0) {
+                        if (!is_one_of(name, {"area", "base", "br", "col", "embed", "hr", "img",
+                                              "input", "link", "meta", "param", "source", "track",
+                                              "wbr"})) {
+                            ++l.open;
+                        }
+                    } else if (l.open > 0) {
+                        if (!svg_or_math && name != l.name) {
+                            --l.open;
+                        }
+                    } else if (name == l.name) {
                         levels.pop_back();
+                    } else if (name == root.name) {
+                        levels.pop_back();
+                        if (--levels.back().open == 0) {
+                            levels.pop_back();
+                        }
                     }
                 }
-            } else if (svg_or_math) {
-                level& l = levels.back();
-                int& count = name == "svg" ? l.svg : l.math;
+            } else if (counted && name == levels.back().name) {
                 if (!is_end_tag) {
-                    ++count;
-                } else if (count > 0 && --count == 0 && l.svg + l.math == 0) {
+                    ++levels.back().open;
+                } else if (--levels.back().open == 0) {
                     levels.pop_back();
                 }
-            } else if (!is_end_tag && levels.size() < 8 &&
+            } else if (counted && !is_end_tag && levels.size() < 8 &&
                        (levels.back().name == "svg"
                             ? is_one_of(name, {"foreignobject", "desc", "title"})
                             : is_one_of(name, {"mi", "mo", "mn", "ms", "mtext"}))) {
-                levels.push_back({true, name, 0, 0, 1});
+                levels.push_back({true, name, 0});
             }
             for (std::size_t k = 0; k < verbatim_names.size(); ++k) {
                 if (name == verbatim_names[k]) {

@@ -24,7 +24,8 @@ inline std::string random_html(std::mt19937_64& rng, std::size_t max_tokens)
         "\\<b>", "i<n", "a <= b", "<3", "q\"", "<title>", "</title>",
         // svg and math, the HTML inside them, the tags that end them.
         "<svg>", "</svg>", "<MATH>", "</math>", "<svg/>", "<foreignObject>", "</foreignobject>",
-        "<desc>", "</desc>", "<mtext>", "</mi>", "<span>", "<title/>",
+        "<desc>", "</desc>", "<mtext>", "</mi>", "<span>", "<title/>", "<mi>", "</mtext>",
+        "<foreignObject/>", "<input>", "</body>", "</br>",
         // The inside of tags, piece by piece.
         "<a ", "<x y", "</a ", " b=", " b", "=", "='", "=\"", " =", "/=", " /", "/>", "\f",
         "\r"};
