@@ -553,7 +553,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     if (s.st_nlink > 1) {
         // A new file would leave the other names with the old text.
-        say(b, std::string(b.program_name) + ": Datei '" + file + "' hat " +
+        char room[SHOWN_NAME_ROOM];
+        say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) + "' hat " +
                    std::to_string(s.st_nlink) +
                    " harte Links und wird nicht an Ort und Stelle umgewandelt\n");
         return false;
@@ -703,7 +704,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     claim(b, made);
     const auto changed = [&] {
         release(b, made);
-        say(b, std::string(b.program_name) + ": Datei '" + file +
+        char room[SHOWN_NAME_ROOM];
+        say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) +
                    "' wurde waehrend der Umwandlung geaendert und bleibt, wie sie ist\n");
         return false;
     };
@@ -757,9 +759,11 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             return changed();
         }
         if (swapped == -2) {
-            say(b, std::string(b.program_name) + ": Datei '" + file +
+            char room[SHOWN_NAME_ROOM];
+            char path_room[SHOWN_NAME_ROOM];
+            say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) +
                        "' wurde waehrend der Umwandlung ersetzt; was dort stand, liegt unter '" +
-                       slot.path + "'\n");
+                       shown_name(slot.path, path_room) + "'\n");
             return false;
         }
         if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {

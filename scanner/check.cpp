@@ -92,6 +92,9 @@ void note_element(quote_check& c, const unsigned char* text, std::size_t len)
 
 void report_spot(spot_report& r, quib_spot_kind kind, unsigned long line, const char* element)
 {
+    if (r.write_error != nullptr && *r.write_error != 0) {
+        return;
+    }
     ++r.spots;
     if (r.report != nullptr) {
         const quib_spot spot{kind, line, element};

@@ -17,6 +17,10 @@ struct spot_report {
     quib_check_function report = nullptr;
     void* context = nullptr;
     unsigned long spots = 0;         // reported so far
+    // The pass's first write error: once there is one, the input is cut
+    // short, and what its end seems to show (a quotation never closed) is
+    // not reported.
+    const int* write_error = nullptr;
 };
 void report_spot(spot_report& r, quib_spot_kind kind, unsigned long line,
                  const char* element = nullptr);

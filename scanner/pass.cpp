@@ -111,7 +111,7 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
     st->marks = marks_for(options.style, form);
     const bool byte_marks = st->marks.open.len == 1 && st->marks.close.len == 1;
 
-    spot_report report{options.report, options.report_context, 0};
+    spot_report report{options.report, options.report_context, 0, &st->out.error};
     quote_check check;
     if (options.check) {
         check.out = &report;

@@ -548,6 +548,14 @@ TEST_F(cli_test, a_write_error_ends_an_endless_source)
             EXPECT_NE(r.err.find("/dev/full"), std::string::npos) << r.err;
         }
     }
+    // Where the reading stopped is no end of the input: a quotation open
+    // there is no spot.
+    spit(dir / "q.txt", std::string(200000, 'a') + '"' + std::string(400000, 'b') + '"');
+    for (const char* html : {"--check", "--html"}) {
+        const run_result r = run({"q.txt", "/dev/full", "--check", html}, dir);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << html << ": " << r.err;
+    }
 }
 
 // Where the group cannot be kept, the new file's group must not gain the
