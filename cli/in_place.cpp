@@ -54,6 +54,14 @@ struct temp_slot {
 temp_slot temp_slots[MAX_WORKERS];
 std::atomic<bool> ending{false};
 
+// Removes the file the slot names (a new version not given a name, a spare)
+// and frees the slot.
+void drop_temp(temp_slot& slot)
+{
+    ::unlink(slot.path);
+    slot.active.store(false);
+}
+
 extern "C" void remove_temp_files(int sig)
 {
     ending.store(true);
@@ -462,8 +470,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
         if (fd >= 0) {
             ::close(fd);
         }
-        ::unlink(slot.path);
-        slot.active.store(false);
+        drop_temp(slot);
         return -1;
     }
     return fd;
@@ -524,6 +531,11 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         say(b, file_message(b.program_name, "Datei", file, what, error));
         return false;
     };
+    // "<program>: Datei '<file>'" and the rest of the line.
+    const auto note = [&](const std::string& rest) {
+        char room[SHOWN_NAME_ROOM];
+        say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) + "'" + rest);
+    };
     // A symbolic link stays a link: the file it points to is converted, and
     // its new version made in that file's folder. Any other name is used as
     // given (its folders may be links: the new file goes where the name
@@ -553,10 +565,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     if (s.st_nlink > 1) {
         // A new file would leave the other names with the old text.
-        char room[SHOWN_NAME_ROOM];
-        say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) + "' hat " +
-                   std::to_string(s.st_nlink) +
-                   " harte Links und wird nicht an Ort und Stelle umgewandelt\n");
+        note(" hat " + std::to_string(s.st_nlink) +
+             " harte Links und wird nicht an Ort und Stelle umgewandelt\n");
         return false;
     }
     // The file is this worker's from here: another name for it, met by
@@ -613,8 +623,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     const auto abandon = [&](const char* what, int error) {
         ::close(temp_fd);
-        ::unlink(slot.path);
-        slot.active.store(false);
+        drop_temp(slot);
         return fail(what, error);
     };
     if (!copy_attributes(in_fd, temp_fd)) {
@@ -661,8 +670,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
         if (unchanged) {
             ::close(temp_fd);
-            ::unlink(slot.path);
-            slot.active.store(false);
+            drop_temp(slot);
             return true; // the original stays as it is
         }
     }
@@ -695,8 +703,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     ::fstat(temp_fd, &made);
     if (::close(temp_fd) != 0) {
         const int error = errno;
-        ::unlink(slot.path);
-        slot.active.store(false);
+        drop_temp(slot);
         return fail("konnte nicht geschrieben werden", error);
     }
     // From here a worker that meets the new version under the file's name
@@ -704,9 +711,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     claim(b, made);
     const auto changed = [&] {
         release(b, made);
-        char room[SHOWN_NAME_ROOM];
-        say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) +
-                   "' wurde waehrend der Umwandlung geaendert und bleibt, wie sie ist\n");
+        note(" wurde waehrend der Umwandlung geaendert und bleibt, wie sie ist\n");
         return false;
     };
     // The name must still hold the file as it was read: the same inode,
@@ -717,8 +722,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     struct stat there {};
     if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s, true) ||
         (loose && in_memory && !holds(in_fd, input))) {
-        ::unlink(slot.path);
-        slot.active.store(false);
+        drop_temp(slot);
         return changed();
     }
     if (sp.swapping) {
@@ -738,8 +742,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
                 swapped = 1;
             } else if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(),
                                    RENAME_EXCHANGE) == 0) {
-                ::unlink(slot.path); // the new version
-                slot.active.store(false);
+                drop_temp(slot); // the new version
                 swapped = -1;
             } else {
                 slot.active.store(false); // what was there stays, hidden
@@ -760,10 +763,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
         if (swapped == -2) {
             char room[SHOWN_NAME_ROOM];
-            char path_room[SHOWN_NAME_ROOM];
-            say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) +
-                       "' wurde waehrend der Umwandlung ersetzt; was dort stand, liegt unter '" +
-                       shown_name(slot.path, path_room) + "'\n");
+            note(std::string(" wurde waehrend der Umwandlung ersetzt; was dort stand, liegt unter '") +
+                 shown_name(slot.path, room) + "'\n");
             return false;
         }
         if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
@@ -772,8 +773,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     if (::rename(slot.path, real.c_str()) != 0) {
         const int error = errno;
-        ::unlink(slot.path);
-        slot.active.store(false);
+        drop_temp(slot);
         release(b, made);
         return fail("kann nicht ersetzt werden", error);
     }
@@ -801,8 +801,7 @@ void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
         }
     }
     if (sp.have) {
-        ::unlink(slot.path);
-        slot.active.store(false);
+        drop_temp(slot);
     }
 }
 
