@@ -369,8 +369,7 @@ void leave_foreign_level(html_state& h, const element_kind& k)
         return;
     }
     html_state::namespace_level* below = h.depth >= 2 ? &h.levels[h.depth - 2] : nullptr;
-    const bool br = h.name_len == 2 && h.name[0] == 'b' && h.name[1] == 'r';
-    if ((!h.end_tag && k.breakout) || (h.end_tag && br)) {
+    if (h.end_tag ? k.end_breakout : k.breakout) {
         --h.depth;
     } else if (h.end_tag && k.block && !k.outside_body_scope && k.integration < 0) {
         if (below == nullptr) {

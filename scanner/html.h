@@ -161,7 +161,8 @@ struct element_kind {
     int raw = -1;          // index, or -1
     bool plaintext = false;
     int foreign = -1;      // svg 0, math 1, or -1
-    bool breakout = false; // its start tag ends foreign content
+    bool breakout = false;     // its start tag ends foreign content
+    bool end_breakout = false; // its end tag does too (br)
     int integration = -1;  // which integration point, or -1
     bool void_element = false;       // a start tag opens nothing that ends
     bool outside_body_scope = false; // html, head, body: their end tags close no svg

@@ -183,6 +183,7 @@ struct element_table {
         e.kind.plaintext = e.kind.plaintext || k.plaintext;
         e.kind.foreign = k.foreign >= 0 ? k.foreign : e.kind.foreign;
         e.kind.breakout = e.kind.breakout || k.breakout;
+        e.kind.end_breakout = e.kind.end_breakout || k.end_breakout;
         e.kind.integration = k.integration >= 0 ? k.integration : e.kind.integration;
         e.kind.void_element = e.kind.void_element || k.void_element;
         e.kind.outside_body_scope = e.kind.outside_body_scope || k.outside_body_scope;
@@ -211,6 +212,7 @@ constexpr element_table build_element_table()
     for (unsigned i = 0; i < INTEGRATION_POINTS; ++i) {
         t.add(INTEGRATION_NAMES[i], {.integration = static_cast<int>(i)});
     }
+    t.add("br", {.end_breakout = true});
     for (const char* v : VOID_NAMES) {
         t.add(v, {.void_element = true});
     }
