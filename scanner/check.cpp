@@ -8,11 +8,6 @@
 
 namespace {
 
-// The elements whose text the default conversion changes although a web
-// page needs it unchanged.
-constexpr const char* CODE_ELEMENTS[] = {"script", "style", "textarea", "pre",
-                                         "code",   "kbd",   "samp",     "tt"};
-constexpr unsigned CODE_ELEMENT_COUNT = sizeof CODE_ELEMENTS / sizeof CODE_ELEMENTS[0];
 constexpr std::size_t NAME_WORD_MAX = 8; // bytes of a name that fit in a word
 
 // The name's bytes as the low bytes of a word, the first lowest.
@@ -43,10 +38,6 @@ unsigned char lower(unsigned char c)
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-bool is_name_byte(unsigned char c)
-{
-    return (lower(c) >= 'a' && lower(c) <= 'z') || (c >= '0' && c <= '9');
-}
 
 // The outermost tag has ended: a start or end tag of a code element opens
 // or closes it.
@@ -62,11 +53,18 @@ void note_element(quote_check& c, const unsigned char* text, std::size_t len)
     // The name, lowercase, as a word; a longer one is no code element's.
     std::uint64_t word = 0;
     std::size_t name = 0;
-    for (; name < n && is_name_byte(t[name]); ++name) {
+    for (; name < n; ++name) {
+        // A letter or digit with the case bit set: the lowercase letter,
+        // the digit itself.
+        const unsigned char b = t[name] | 0x20u;
+        if (static_cast<unsigned char>(b - 'a') >= 26 &&
+            static_cast<unsigned char>(t[name] - '0') >= 10) {
+            break;
+        }
         if (name == NAME_WORD_MAX) {
             return;
         }
-        word |= std::uint64_t{lower(t[name])} << (8 * name);
+        word |= std::uint64_t{b} << (8 * name);
     }
     // The name ends the tag's text or comes before a blank or '/'.
     const bool delimited = name < n ? t[name] == ' ' || t[name] == '\t' || t[name] == '\n' ||

@@ -29,6 +29,12 @@ void report_spot(spot_report& r, quib_spot_kind kind, unsigned long line,
 // name it knows, a '/' before it and the byte after it.
 inline constexpr std::size_t TAG_TEXT_MAX = 12;
 
+// The elements whose text the default conversion changes although a web
+// page needs it unchanged.
+inline constexpr const char* CODE_ELEMENTS[] = {"script", "style", "textarea", "pre",
+                                                "code",   "kbd",   "samp",     "tt"};
+inline constexpr unsigned CODE_ELEMENT_COUNT = sizeof CODE_ELEMENTS / sizeof CODE_ELEMENTS[0];
+
 // The hooks' state in the default conversion (the html reading keeps its own).
 struct quote_check {
     spot_report* out = nullptr;

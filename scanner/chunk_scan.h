@@ -214,26 +214,57 @@ struct chunk_checking {
     bool tag_escapes = false;                // an escape in it so far
 };
 
-// Whether a name may be a code element's from its first two bytes (the
-// names: script, style, textarea, pre, code, kbd, samp, tt); a name
+// The first two bytes of the code elements' names by their low five bits,
+// so in any case: bit b of row a is set where a name begins with bytes a,
+// b. An end tag's row for 'p' is full: "</p>" ends a paragraph.
+struct name_pair_rows {
+    std::uint32_t start[32] = {};
+    std::uint32_t end[32] = {};
+};
+constexpr unsigned NAME_PAIR_BITS = 0x1f;
+
+constexpr name_pair_rows code_name_pairs()
+{
+    name_pair_rows rows;
+    for (const char* name : CODE_ELEMENTS) {
+        const unsigned a = static_cast<unsigned char>(name[0]) & NAME_PAIR_BITS;
+        const unsigned b = static_cast<unsigned char>(name[1]) & NAME_PAIR_BITS;
+        rows.start[a] |= 1u << b;
+        rows.end[a] |= 1u << b;
+    }
+    rows.end['p' & NAME_PAIR_BITS] = ~0u;
+    return rows;
+}
+inline constexpr name_pair_rows CODE_NAME_PAIRS = code_name_pairs();
+
+// Whether a name may be a code element's from its first two bytes; a name
 // shorter than that is none.
 inline bool may_name_code_element(const unsigned char* name)
 {
-    const unsigned b = name[1] | 0x20u;
-    switch (name[0] | 0x20u) {
-    case 'c':
-        return b == 'o';
-    case 'k':
-        return b == 'b';
-    case 'p':
-        return b == 'r';
-    case 's':
-        return b == 'c' || b == 't' || b == 'a';
-    case 't':
-        return b == 'e' || b == 't';
-    default:
-        return false;
+    return (CODE_NAME_PAIRS.start[name[0] & NAME_PAIR_BITS] >> (name[1] & NAME_PAIR_BITS) & 1u) != 0;
+}
+
+// The ends (in tag_ends) of the tags beginning at starts that can neither
+// open or close a code element nor end a paragraph, told by the two bytes
+// of their name (after the '/' of an end tag). No escape may be in them.
+// Those bytes may lie past the chunk, in the block's slack; but a tag that
+// could matter has them before its '>', and only tags ending in the chunk
+// are returned. tag_mask holds each tag from its '<' to the byte before its
+// '>': adding a tag's start bit carries through it to its end.
+inline std::uint64_t ends_of_plain_tags(const unsigned char* p, std::uint64_t starts,
+                                        std::uint64_t tag_mask, std::uint64_t tag_ends)
+{
+    std::uint64_t plain = 0;
+    for (; starts != 0; starts &= starts - 1) {
+        const unsigned s = lowest_bit(starts);
+        const unsigned char* name = p + s + 1;
+        const bool end = name[0] == '/';
+        const unsigned a = name[end ? 1 : 0] & NAME_PAIR_BITS;
+        const unsigned b = name[end ? 2 : 1] & NAME_PAIR_BITS;
+        const std::uint32_t row = end ? CODE_NAME_PAIRS.end[a] : CODE_NAME_PAIRS.start[a];
+        plain |= std::uint64_t{~row >> b & 1u} << s;
     }
+    return (tag_mask + plain) & tag_ends;
 }
 
 // Whether the tag of len bytes at text may open or close a code element
@@ -288,12 +319,14 @@ inline std::size_t noted_tag_text(const unsigned char* text, const unsigned char
 
 // What the byte path's hooks note for the bytes in valid of chunk p, in
 // their order: quotes (opening where quote_mask has the bit), line ends
-// inside quotations, tags' ends; the tags' '<' in starts, the backslashes
-// that escape in escapes.
+// inside quotations, tags' ends; the tags' bytes before their '>' in
+// tag_mask, their '<' in starts, the backslashes that escape in escapes.
+// Tags that cannot matter are passed over without a look.
 template <class Isa>
 inline void check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p,
-                        std::uint64_t valid, std::uint64_t starts, std::uint64_t escapes,
-                        std::uint64_t quotes, std::uint64_t quote_mask, std::uint64_t tag_ends)
+                        std::uint64_t valid, std::uint64_t tag_mask, std::uint64_t starts,
+                        std::uint64_t escapes, std::uint64_t quotes, std::uint64_t quote_mask,
+                        std::uint64_t tag_ends)
 {
     const std::uint64_t line_ends = Isa::line_ends(p) & valid;
     const unsigned long first_line = c.line;
@@ -302,7 +335,11 @@ inline void check_chunk(quote_check& c, chunk_checking& k, const unsigned char* 
                                 __builtin_popcountll(line_ends & ((std::uint64_t{1} << i) - 1)));
     };
     starts &= valid;
-    for (std::uint64_t e = quotes | (line_ends & quote_mask) | tag_ends; e != 0; e &= e - 1) {
+    std::uint64_t read_ends = tag_ends;
+    if (escapes == 0 && starts != 0) {
+        read_ends &= ~ends_of_plain_tags(p, starts, tag_mask, tag_ends);
+    }
+    for (std::uint64_t e = quotes | (line_ends & quote_mask) | read_ends; e != 0; e &= e - 1) {
         const unsigned i = lowest_bit(e);
         const std::uint64_t bit = std::uint64_t{1} << i;
         c.line = line_at(i);
@@ -429,9 +466,16 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
         if constexpr (Check) {
-            // Every '>' here ends a tag; no backslash is here.
-            check_chunk<Isa>(*run.check, *run.checking, p, ALL, m.open & tag_mask, 0, quotes,
-                             quote_mask, closes);
+            // Every '>' here ends a tag; no backslash is here. A chunk of
+            // text or of one tag's inside, outside quotations, only moves
+            // the line on.
+            if ((quotes | quote_mask | closes | (m.open & tag_mask)) == 0) {
+                const std::uint64_t line_ends = Isa::line_ends(p);
+                run.check->line += static_cast<unsigned long>(__builtin_popcountll(line_ends));
+            } else {
+                check_chunk<Isa>(*run.check, *run.checking, p, ALL, tag_mask, m.open & tag_mask,
+                                 0, quotes, quote_mask, closes);
+            }
         }
         if constexpr (ByteMarks) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask, open_byte,
@@ -597,8 +641,8 @@ open_context scan_chunks_as(scan_state& st)
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
         if constexpr (Check) {
-            check_chunk<Isa>(*st.check, checking, p, valid, m.open & tag_mask, escape_starts,
-                             quotes, quote_mask, tag_ends);
+            check_chunk<Isa>(*st.check, checking, p, valid, tag_mask, m.open & tag_mask,
+                             escape_starts, quotes, quote_mask, tag_ends);
         }
         if (ByteMarks && breaks == 0 && drops == 0) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,

@@ -139,7 +139,8 @@ TEST(check_chunks_test, every_scanner_reports_what_the_byte_path_reports)
         "\"", "\"", "\"", "1", " Text und mehr ", " Text und mehr ", "\t", "\n", "\n",
         "\r\n", "\n \t\r\n", "&quot;", "&amp;", "<p>", "</p>", "</P>", "<pre>", "</pre>",
         "<SCRIPT type=x>", "</code>", "<tt\n>", "<b>", "<\\>pre>", "<p\\\">", "\\\"", "\\<",
-        "</ p>", "<TT>", "</Tt>", "&", "\\", "<", ">", "<tt"};
+        "</ p>", "<TT>", "</Tt>", "&", "\\", "<", ">", "<tt", "<Kbd>", "</kbd >", "<code>",
+        "<sAmp/>", "<style>", "<textarea>", "<span>", "</s>"};
     struct run {
         std::string input;
         std::size_t read_size;
