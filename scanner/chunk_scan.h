@@ -670,9 +670,12 @@ open_context scan_chunks_as(scan_state& st)
         // would only stop at the next of a run of entities again.
         bool entities = false;
         bool quote_stop = false;
-        while (!Check && in_len - in_pos > ENTITY_NAME_MAX && in_block[in_pos] == '&') {
+        while (in_len - in_pos > ENTITY_NAME_MAX && in_block[in_pos] == '&') {
             const unsigned char* name = in_block + in_pos + 1;
             const std::size_t len = entity_name_length(name, ENTITY_NAME_MAX);
+            if (Check && std::memchr(name, '\n', len) != nullptr) {
+                break; // its line end is the handlers' to count
+            }
             make_room();
             if (!is_quote_entity(name, len)) {
                 std::memcpy(out_block + out_len, name - 1, 1 + len);
@@ -684,6 +687,14 @@ open_context scan_chunks_as(scan_state& st)
                 const quote_mark& mark = in_quote != 0 ? marks.close : marks.open;
                 std::memcpy(out_block + out_len, mark.bytes, MARK_MAX);
                 out_len += mark.len;
+                if constexpr (Check) {
+                    // The quote follows the entity's ';'.
+                    if (in_quote != 0) {
+                        check_quotation_closes(*st.check);
+                    } else {
+                        check_quotation_opens(*st.check, ';');
+                    }
+                }
                 if (in_quote != 0) {
                     last_char = '"';
                     last_chunk = nullptr;
