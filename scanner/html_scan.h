@@ -107,7 +107,7 @@ std::uint64_t tag_stops(tag_state t, lazy_masks<Window>& m)
 // The bytes of the rarer states that html_step must see; the others are
 // copied and have the effect apply_run gives them.
 template <class Window>
-std::uint64_t other_stops(const html_state& h, lazy_masks<Window>& m)
+[[gnu::always_inline]] inline std::uint64_t other_stops(const html_state& h, lazy_masks<Window>& m)
 {
     switch (h.mode) {
     case html_mode::comment:
@@ -135,7 +135,23 @@ std::uint64_t other_stops(const html_state& h, lazy_masks<Window>& m)
     }
 }
 
-inline void apply_other_run(html_state& h)
+// The modes whose bytes other_stops passes over.
+inline bool reads_in_runs(html_mode mode)
+{
+    switch (mode) {
+    case html_mode::comment:
+    case html_mode::cdata:
+    case html_mode::bogus:
+    case html_mode::instruction:
+    case html_mode::raw:
+    case html_mode::plaintext:
+        return true;
+    default:
+        return false;
+    }
+}
+
+[[gnu::always_inline]] inline void apply_other_run(html_state& h)
 {
     switch (h.mode) {
     case html_mode::comment:
@@ -644,6 +660,48 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
     return pos;
 }
 
+// Prose outside a title, svg and math: what the bulk step can take.
+inline bool in_plain_prose(const html_state& h)
+{
+    return h.mode == html_mode::prose && !h.title && h.depth == 0;
+}
+
+// With --check, where the bulk step cannot take window p: through the
+// state machine, which keeps the lines and reports, until plain prose comes
+// again. Outside a quotation the bytes of comments, raw text and the like
+// up to the next that could end them only move the line on. Returns the
+// bytes taken.
+template <class Window>
+[[gnu::noinline]] std::size_t checked_steps(scan_state& st, html_state& h, const unsigned char* p)
+{
+    lazy_masks<Window> m(p);
+    std::size_t j = 0;
+    while (j == 0 || (j < HTML_WINDOW && !in_plain_prose(h))) {
+        const std::uint64_t stops =
+            h.quote_open || !reads_in_runs(h.mode) ? HTML_ALL : other_stops(h, m);
+        const std::uint64_t ahead = stops & (HTML_ALL << j);
+        const std::size_t k =
+            ahead == 0 ? HTML_WINDOW : static_cast<std::size_t>(__builtin_ctzll(ahead));
+        if (k == j) {
+            html_step(st, h, p[j]);
+            ++j;
+            continue;
+        }
+        apply_other_run(h);
+        if (k - j > st.out.cap - st.out.len) {
+            flush_output(st);
+        }
+        std::memcpy(st.out.block + st.out.len, p + j, k - j);
+        st.out.len += k - j;
+        const std::uint64_t line_ends =
+            m.w.equal('\n') & (HTML_ALL << j) & (HTML_ALL >> (HTML_WINDOW - k));
+        h.line += static_cast<unsigned long>(__builtin_popcountll(line_ends));
+        h.prev_byte = p[k - 1];
+        j = k;
+    }
+    return j;
+}
+
 // Goes through the rest of the block in windows while a window and what a
 // byte may look ahead are at hand; the caller takes the rest byte by byte.
 template <class Isa, class Window>
@@ -679,12 +737,7 @@ void scan_html_windows(scan_state& st)
             }
         }
         if (h.report != nullptr) {
-            // Every byte through the state machine, which keeps the lines
-            // and reports.
-            for (std::size_t j = 0; j < HTML_WINDOW; ++j) {
-                html_step(st, h, p[j]);
-            }
-            pos += HTML_WINDOW;
+            pos += checked_steps<Window>(st, h, p);
             continue;
         }
         std::size_t copied = i; // the bytes before it written or replaced
