@@ -404,8 +404,8 @@ inline void report_window(html_state& h, const unsigned char* p, std::size_t end
 // the caller reads on from there, state by state. The LOOKAHEAD bytes after
 // the window are at hand.
 template <class Isa, class Window>
-std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
-                       lazy_masks<Window>& m)
+[[gnu::always_inline]] inline std::size_t bulk_prose(scan_state& st, html_state& h,
+                                                  const unsigned char* p, lazy_masks<Window>& m)
 {
     if (h.title || h.depth != 0) {
         // A title's '<' is text but for its end tag; in svg and math, "/>"
@@ -624,10 +624,10 @@ std::size_t bulk_prose(scan_state& st, html_state& h, const unsigned char* p,
 // Windows of text alone, the commonest, in a loop of their own from pos,
 // prose with its quotes converted, a code element's text kept as it is.
 // Returns where the first window with markup, a reference or an escape
-// begins. Without --check: prev_byte, which only its reports read before
-// the next markup, is left as it is.
-template <class Isa, class Window>
-std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in, std::size_t pos,
+// begins. Check: with --check's reports; without, prev_byte, which only
+// they read before the next markup, is left as it is.
+template <class Isa, class Window, bool Check>
+[[gnu::always_inline]] inline std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in, std::size_t pos,
                          std::size_t len)
 {
     const std::size_t from = pos;
@@ -641,6 +641,9 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
             break;
         }
         if (verbatim) {
+            if constexpr (Check) {
+                report_window(h, p, HTML_WINDOW, 0, state, 0, w.equal('\n'), -1, state != 0);
+            }
             write_window<Isa>(st, p, HTML_WINDOW, 0, 0, 0, 0);
         } else {
             const std::uint64_t quotes = w.equal('"');
@@ -650,7 +653,14 @@ std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in,
                 st.last_char = p[63 - __builtin_clzll(~quote_mask)];
             }
             state = spread_top_bit(quote_mask);
+            if constexpr (Check) {
+                report_window(h, p, HTML_WINDOW, quotes, quote_mask, 0, w.equal('\n'), -1,
+                              state != 0);
+            }
             write_window<Isa>(st, p, HTML_WINDOW, quotes, quote_mask, 0, 0);
+        }
+        if constexpr (Check) {
+            h.prev_byte = p[HTML_WINDOW - 1];
         }
         pos += HTML_WINDOW;
     }
@@ -723,8 +733,9 @@ void scan_html_windows(scan_state& st)
             return h.mode == html_mode::prose && !h.title && h.depth == 0;
         };
         if (plain_prose()) {
-            if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0 && h.report == nullptr) {
-                pos = text_windows<Isa, Window>(st, h, in, pos, len);
+            if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0) {
+                pos = h.report == nullptr ? text_windows<Isa, Window, false>(st, h, in, pos, len)
+                                          : text_windows<Isa, Window, true>(st, h, in, pos, len);
                 continue;
             }
             // The next window starts where this one needs more than the

@@ -249,6 +249,9 @@ const html_check_case CHECK_CASES[] = {
     {"an inch mark", "<p>Ein 24\" Monitor</p>\n<p>\"ja\"</p>", {{DIGIT, 1, ""}, {PARAGRAPH, 1, ""}}},
     {"an inch mark written as a reference", "<p>24&quot; Monitor</p>", {{DIGIT, 1, ""}, {PARAGRAPH, 1, ""}}},
     {"quotes in code are no quotations", "<p>\"a <code>\"</code> b\"</p>", {}},
+    {"a blank line in code inside a quotation",
+     "<p>\"a <code>" + std::string(70, 'x') + "\n\n" + std::string(70, 'x') + "</code>\"</p>",
+     {{PARAGRAPH, 1, ""}}},
     {"cut off", "x\n\"a", {{CUT_OFF, 2, ""}}},
     {"an unclosed script", "<p>x</p>\n<script>if (a<b) {", {{ELEMENT, 2, "script"}}},
     {"an unclosed textarea", "<textarea>\"x\"", {{ELEMENT, 1, "textarea"}}},
@@ -286,7 +289,8 @@ TEST(html_test, check_in_windows_reports_what_the_byte_path_reports)
     static const char* const tokens[] = {
         " Text und mehr ", " Text und mehr ", "\"", "\"", "5\"", "\n", "\n", "\n\n",
         "\n \t\r\n", "<p>", "</p>", "<h2>", "</H2>", "<br>", "<b>", "</b>", "&quot;",
-        "7&quot;", "<pre>", "</pre>", "<code class=\"x\">", "</code>", "\\\"", "<a href=\"#\">"};
+        "7&quot;", "<pre>", "</pre>", "<code class=\"x\">", "</code>", "\\\"", "<a href=\"#\">",
+        "\nEine Zeile, lang genug f\xC3\xBCr ein ganzes Fenster ohne Auszeichnung, \"ja\"\n\n"};
     struct run {
         std::string input;
         std::size_t read_size;
