@@ -81,7 +81,7 @@ struct lazy_masks {
 
 // The bytes that change the state of a tag.
 template <class Window>
-std::uint64_t tag_stops(tag_state t, lazy_masks<Window>& m)
+[[gnu::always_inline]] inline std::uint64_t tag_stops(tag_state t, lazy_masks<Window>& m)
 {
     switch (t) {
     case tag_state::name:
@@ -180,7 +180,8 @@ inline void put_byte(scan_state& st, unsigned char c)
     st.out.block[st.out.len++] = c;
 }
 
-inline void append_name(html_state& h, const unsigned char* p, std::size_t a, std::size_t b)
+[[gnu::always_inline]] inline void append_name(html_state& h, const unsigned char* p, std::size_t a,
+                                               std::size_t b)
 {
     for (std::size_t k = a; k < b && h.name_len <= HTML_NAME_MAX; ++k) {
         if (h.name_len < HTML_NAME_MAX) {
@@ -678,17 +679,22 @@ inline bool in_plain_prose(const html_state& h)
 
 // With --check, where the bulk step cannot take window p: through the
 // state machine, which keeps the lines and reports, until plain prose comes
-// again. Outside a quotation the bytes of comments, raw text and the like
-// up to the next that could end them only move the line on. Returns the
-// bytes taken.
+// again. Outside a quotation the bytes of tags, comments, raw text and the
+// like up to the next that could change their state only move the line on
+// (and a tag's name). Returns the bytes taken.
 template <class Window>
 [[gnu::noinline]] std::size_t checked_steps(scan_state& st, html_state& h, const unsigned char* p)
 {
     lazy_masks<Window> m(p);
     std::size_t j = 0;
     while (j == 0 || (j < HTML_WINDOW && !in_plain_prose(h))) {
-        const std::uint64_t stops =
-            h.quote_open || !reads_in_runs(h.mode) ? HTML_ALL : other_stops(h, m);
+        std::uint64_t stops = HTML_ALL;
+        if (!h.quote_open && h.mode == html_mode::tag) {
+            m.tag_masks();
+            stops = tag_stops(h.tag, m);
+        } else if (!h.quote_open && reads_in_runs(h.mode)) {
+            stops = other_stops(h, m);
+        }
         const std::uint64_t ahead = stops & (HTML_ALL << j);
         const std::size_t k =
             ahead == 0 ? HTML_WINDOW : static_cast<std::size_t>(__builtin_ctzll(ahead));
@@ -697,7 +703,11 @@ template <class Window>
             ++j;
             continue;
         }
-        apply_other_run(h);
+        if (h.mode != html_mode::tag) {
+            apply_other_run(h);
+        } else if (h.tag == tag_state::name) {
+            append_name(h, p, j, k);
+        }
         if (k - j > st.out.cap - st.out.len) {
             flush_output(st);
         }

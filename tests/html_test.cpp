@@ -252,6 +252,8 @@ const html_check_case CHECK_CASES[] = {
     {"a blank line in code inside a quotation",
      "<p>\"a <code>" + std::string(70, 'x') + "\n\n" + std::string(70, 'x') + "</code>\"</p>",
      {{PARAGRAPH, 1, ""}}},
+    {"a blank line in a long tag inside a quotation",
+     "<p>\"a <span\n\n title=" + std::string(70, 'x') + ">b\"</p>", {{PARAGRAPH, 1, ""}}},
     {"cut off", "x\n\"a", {{CUT_OFF, 2, ""}}},
     {"an unclosed script", "<p>x</p>\n<script>if (a<b) {", {{ELEMENT, 2, "script"}}},
     {"an unclosed textarea", "<textarea>\"x\"", {{ELEMENT, 1, "textarea"}}},
