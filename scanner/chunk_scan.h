@@ -319,16 +319,16 @@ inline std::size_t noted_tag_text(const unsigned char* text, const unsigned char
 
 // What the byte path's hooks note for the bytes in valid of chunk p, in
 // their order: quotes (opening where quote_mask has the bit), line ends
-// inside quotations, tags' ends; the tags' bytes before their '>' in
+// (line_ends) inside quotations, tags' ends; the tags' bytes before their '>' in
 // tag_mask, their '<' in starts, the backslashes that escape in escapes.
 // Tags that cannot matter are passed over without a look.
 template <class Isa>
 inline void check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p,
-                        std::uint64_t valid, std::uint64_t tag_mask, std::uint64_t starts,
-                        std::uint64_t escapes, std::uint64_t quotes, std::uint64_t quote_mask,
-                        std::uint64_t tag_ends)
+                        std::uint64_t valid, std::uint64_t line_ends, std::uint64_t tag_mask,
+                        std::uint64_t starts, std::uint64_t escapes, std::uint64_t quotes,
+                        std::uint64_t quote_mask, std::uint64_t tag_ends)
 {
-    const std::uint64_t line_ends = Isa::line_ends(p) & valid;
+    line_ends &= valid;
     const unsigned long first_line = c.line;
     const auto line_at = [&](unsigned i) {
         return first_line + static_cast<unsigned long>(
@@ -467,14 +467,14 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
         last_events = events != 0 ? events : last_events;
         if constexpr (Check) {
             // Every '>' here ends a tag; no backslash is here. A chunk of
-            // text or of one tag's inside, outside quotations, only moves
-            // the line on.
-            if ((quotes | quote_mask | closes | (m.open & tag_mask)) == 0) {
-                const std::uint64_t line_ends = Isa::line_ends(p);
+            // text or of one tag's inside, without a line end inside a
+            // quotation, only moves the line on.
+            const std::uint64_t line_ends = Isa::line_ends(p);
+            if ((quotes | closes | (m.open & tag_mask) | (line_ends & quote_mask)) == 0) {
                 run.check->line += static_cast<unsigned long>(__builtin_popcountll(line_ends));
             } else {
-                check_chunk<Isa>(*run.check, *run.checking, p, ALL, tag_mask, m.open & tag_mask,
-                                 0, quotes, quote_mask, closes);
+                check_chunk<Isa>(*run.check, *run.checking, p, ALL, line_ends, tag_mask,
+                                 m.open & tag_mask, 0, quotes, quote_mask, closes);
             }
         }
         if constexpr (ByteMarks) {
@@ -641,8 +641,8 @@ open_context scan_chunks_as(scan_state& st)
         last_chunk = events != 0 ? p : last_chunk;
         last_events = events != 0 ? events : last_events;
         if constexpr (Check) {
-            check_chunk<Isa>(*st.check, checking, p, valid, tag_mask, m.open & tag_mask,
-                             escape_starts, quotes, quote_mask, tag_ends);
+            check_chunk<Isa>(*st.check, checking, p, valid, Isa::line_ends(p), tag_mask,
+                             m.open & tag_mask, escape_starts, quotes, quote_mask, tag_ends);
         }
         if (ByteMarks && breaks == 0 && drops == 0) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
