@@ -323,10 +323,11 @@ inline std::size_t noted_tag_text(const unsigned char* text, const unsigned char
 // tag_mask, their '<' in starts, the backslashes that escape in escapes.
 // Tags that cannot matter are passed over without a look.
 template <class Isa>
-inline void check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p,
-                        std::uint64_t valid, std::uint64_t line_ends, std::uint64_t tag_mask,
-                        std::uint64_t starts, std::uint64_t escapes, std::uint64_t quotes,
-                        std::uint64_t quote_mask, std::uint64_t tag_ends)
+[[gnu::always_inline]] inline void
+check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p, std::uint64_t valid,
+            std::uint64_t line_ends, std::uint64_t tag_mask, std::uint64_t starts,
+            std::uint64_t escapes, std::uint64_t quotes, std::uint64_t quote_mask,
+            std::uint64_t tag_ends)
 {
     line_ends &= valid;
     const unsigned long first_line = c.line;
