@@ -204,23 +204,28 @@ void note_tag_run(scan_state& st, const unsigned char* from, const unsigned char
 {
     quote_check& c = *st.check;
     const unsigned char* const tag_end = ended ? to - 1 : to;
+    // Counted in locals: the bytes may alias the state.
+    unsigned long lines = 0;
     if (c.in_quotation) {
+        bool blank_line = c.blank_line;
         for (const unsigned char* b = from; b < to; ++b) {
             if (*b == '\n') {
-                if (c.blank_line) {
+                if (blank_line) {
                     report_boundary(c);
                 }
-                ++c.line;
-                c.blank_line = true;
+                ++lines;
+                blank_line = true;
             } else if (*b != ' ' && *b != '\t' && *b != '\r') {
-                c.blank_line = false;
+                blank_line = false;
             }
         }
+        c.blank_line = blank_line;
     } else {
         for (const unsigned char* b = from; b < to; ++b) {
-            c.line += *b == '\n' ? 1 : 0;
+            lines += *b == '\n' ? 1 : 0;
         }
     }
+    c.line += lines;
     if (to - from >= 2) {
         c.byte_before_last = to[-2];
     } else if (to - from == 1) {

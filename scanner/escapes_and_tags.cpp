@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "check.h"
 #include "scanner.h"
@@ -47,6 +50,33 @@ void copy_tag(scan_state& st)
 
 namespace {
 
+// Where the first '<', '>' or '\\' of b[i, len) is, or len. Sixteen bytes
+// at a time where every x86-64 processor can: a script's text that a '<'
+// has taken for a tag may run for kilobytes.
+std::size_t next_tag_stop(const unsigned char* b, std::size_t i, std::size_t len)
+{
+#if defined(__SSE2__)
+    constexpr std::size_t STEP = 16;
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; len - i >= STEP; i += STEP) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt));
+        const __m128i stops = _mm_or_si128(marks, _mm_cmpeq_epi8(v, backslash));
+        if (const int m = _mm_movemask_epi8(stops); m != 0) {
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+        }
+    }
+#endif
+    for (; i < len; ++i) {
+        if (TAG_STOPS.member[b[i]]) {
+            return i;
+        }
+    }
+    return len;
+}
+
 // Inside a tag: the bytes up to the next backslash (or the block's end, or
 // the tag's end) in one loop, nested levels counted as they come, copied at
 // once, and told to --check at once. Returns true where the tag has ended.
@@ -57,7 +87,7 @@ bool copy_tag_run(scan_state& st, std::size_t& depth)
     std::size_t i = start;
     bool ended = false;
     bool saw_end = false;
-    for (; i < st.in.len; ++i) {
+    for (; (i = next_tag_stop(b, i, st.in.len)) < st.in.len; ++i) {
         const unsigned char c = b[i];
         if (c == '<') {
             ++depth;
@@ -68,8 +98,8 @@ bool copy_tag_run(scan_state& st, std::size_t& depth)
                 ended = true;
                 break;
             }
-        } else if (c == '\\') {
-            break;
+        } else {
+            break; // a backslash
         }
     }
     for (std::size_t at = start; at < i;) {
