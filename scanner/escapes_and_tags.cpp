@@ -87,7 +87,7 @@ bool copy_tag_run(scan_state& st, std::size_t& depth)
     std::size_t i = start;
     bool ended = false;
     bool saw_end = false;
-    for (; (i = next_tag_stop(b, i, st.in.len)) < st.in.len; ++i) {
+    for (; i < st.in.len; ++i) {
         const unsigned char c = b[i];
         if (c == '<') {
             ++depth;
@@ -98,8 +98,10 @@ bool copy_tag_run(scan_state& st, std::size_t& depth)
                 ended = true;
                 break;
             }
+        } else if (c == '\\') {
+            break;
         } else {
-            break; // a backslash
+            i = next_tag_stop(b, i, st.in.len) - 1; // over the bytes before the next
         }
     }
     for (std::size_t at = start; at < i;) {
