@@ -80,13 +80,14 @@ std::size_t next_tag_stop(const unsigned char* b, std::size_t i, std::size_t len
 // Inside a tag: the bytes up to the next backslash (or the block's end, or
 // the tag's end) in one loop, nested levels counted as they come, copied at
 // once, and told to --check at once. Returns true where the tag has ended.
-bool copy_tag_run(scan_state& st, std::size_t& depth)
+bool copy_tag_run(scan_state& st, std::size_t& depth_of_tag)
 {
     const unsigned char* b = st.in.block;
     const std::size_t start = st.in.pos;
     std::size_t i = start;
     bool ended = false;
     bool saw_end = false;
+    std::size_t depth = depth_of_tag; // in a register, not stored at every '<'
     for (; i < st.in.len; ++i) {
         const unsigned char c = b[i];
         if (c == '<') {
@@ -104,6 +105,7 @@ bool copy_tag_run(scan_state& st, std::size_t& depth)
             i = next_tag_stop(b, i, st.in.len) - 1; // over the bytes before the next
         }
     }
+    depth_of_tag = depth;
     for (std::size_t at = start; at < i;) {
         if (st.out.len == st.out.cap) {
             flush_output(st);
