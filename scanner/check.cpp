@@ -204,7 +204,8 @@ void note_tag_run(scan_state& st, const unsigned char* from, const unsigned char
 {
     quote_check& c = *st.check;
     const unsigned char* const tag_end = ended ? to - 1 : to;
-    // Counted in locals: the bytes may alias the state.
+    // Counted in locals: to the compiler a store to the state might change
+    // the bytes, read through a char pointer, and the reverse.
     unsigned long lines = 0;
     if (c.in_quotation) {
         bool blank_line = c.blank_line;
