@@ -38,7 +38,6 @@ unsigned char lower(unsigned char c)
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-
 // The outermost tag has ended: a start or end tag of a code element opens
 // or closes it.
 void note_element(quote_check& c, const unsigned char* text, std::size_t len)

@@ -237,11 +237,17 @@ constexpr name_pair_rows code_name_pairs()
 }
 inline constexpr name_pair_rows CODE_NAME_PAIRS = code_name_pairs();
 
+// Whether rows hold the pair of the two bytes at name.
+inline bool has_name_pair(const std::uint32_t (&rows)[32], const unsigned char* name)
+{
+    return (rows[name[0] & NAME_PAIR_BITS] >> (name[1] & NAME_PAIR_BITS) & 1u) != 0;
+}
+
 // Whether a name may be a code element's from its first two bytes; a name
 // shorter than that is none.
 inline bool may_name_code_element(const unsigned char* name)
 {
-    return (CODE_NAME_PAIRS.start[name[0] & NAME_PAIR_BITS] >> (name[1] & NAME_PAIR_BITS) & 1u) != 0;
+    return has_name_pair(CODE_NAME_PAIRS.start, name);
 }
 
 // The ends (in tag_ends) of the tags beginning at starts that can neither
@@ -258,11 +264,9 @@ inline std::uint64_t ends_of_plain_tags(const unsigned char* p, std::uint64_t st
     for (; starts != 0; starts &= starts - 1) {
         const unsigned s = lowest_bit(starts);
         const unsigned char* name = p + s + 1;
-        const bool end = name[0] == '/';
-        const unsigned a = name[end ? 1 : 0] & NAME_PAIR_BITS;
-        const unsigned b = name[end ? 2 : 1] & NAME_PAIR_BITS;
-        const std::uint32_t row = end ? CODE_NAME_PAIRS.end[a] : CODE_NAME_PAIRS.start[a];
-        plain |= std::uint64_t{~row >> b & 1u} << s;
+        const bool may_matter = name[0] == '/' ? has_name_pair(CODE_NAME_PAIRS.end, name + 1)
+                                               : has_name_pair(CODE_NAME_PAIRS.start, name);
+        plain |= std::uint64_t{may_matter ? 0u : 1u} << s;
     }
     return (tag_mask + plain) & tag_ends;
 }

@@ -107,7 +107,8 @@ template <class Window>
 // The bytes of the rarer states that html_step must see; the others are
 // copied and have the effect apply_run gives them.
 template <class Window>
-[[gnu::always_inline]] inline std::uint64_t other_stops(const html_state& h, lazy_masks<Window>& m)
+[[gnu::always_inline]] inline std::uint64_t other_stops(const html_state& h,
+                                                        lazy_masks<Window>& m)
 {
     switch (h.mode) {
     case html_mode::comment:
@@ -132,22 +133,6 @@ template <class Window>
         return 0;
     default:
         return HTML_ALL;
-    }
-}
-
-// The modes whose bytes other_stops passes over.
-inline bool reads_in_runs(html_mode mode)
-{
-    switch (mode) {
-    case html_mode::comment:
-    case html_mode::cdata:
-    case html_mode::bogus:
-    case html_mode::instruction:
-    case html_mode::raw:
-    case html_mode::plaintext:
-        return true;
-    default:
-        return false;
     }
 }
 
@@ -628,8 +613,9 @@ template <class Isa, class Window>
 // begins. Check: with --check's reports; without, prev_byte, which only
 // they read before the next markup, is left as it is.
 template <class Isa, class Window, bool Check>
-[[gnu::always_inline]] inline std::size_t text_windows(scan_state& st, html_state& h, const unsigned char* in, std::size_t pos,
-                         std::size_t len)
+[[gnu::always_inline]] inline std::size_t text_windows(scan_state& st, html_state& h,
+                                                    const unsigned char* in, std::size_t pos,
+                                                    std::size_t len)
 {
     const std::size_t from = pos;
     const bool verbatim = h.verbatim_total != 0;
@@ -688,11 +674,11 @@ template <class Window>
     lazy_masks<Window> m(p);
     std::size_t j = 0;
     while (j == 0 || (j < HTML_WINDOW && !in_plain_prose(h))) {
-        std::uint64_t stops = HTML_ALL;
+        std::uint64_t stops = HTML_ALL; // in prose and the states around it, every byte
         if (!h.quote_open && h.mode == html_mode::tag) {
             m.tag_masks();
             stops = tag_stops(h.tag, m);
-        } else if (!h.quote_open && reads_in_runs(h.mode)) {
+        } else if (!h.quote_open) {
             stops = other_stops(h, m);
         }
         const std::uint64_t ahead = stops & (HTML_ALL << j);
@@ -739,10 +725,7 @@ void scan_html_windows(scan_state& st)
         const std::size_t avail = len - pos; // bytes at hand from p
         lazy_masks<Window> m(p);
         std::size_t i = 0;      // the next byte to read
-        const auto plain_prose = [&h] {
-            return h.mode == html_mode::prose && !h.title && h.depth == 0;
-        };
-        if (plain_prose()) {
+        if (in_plain_prose(h)) {
             if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0) {
                 pos = h.report == nullptr ? text_windows<Isa, Window, false>(st, h, in, pos, len)
                                           : text_windows<Isa, Window, true>(st, h, in, pos, len);
@@ -779,7 +762,7 @@ void scan_html_windows(scan_state& st)
             copied = i = j + 1;
         };
         // Byte by byte, or state by state, until plain prose comes again.
-        while (i < HTML_WINDOW && (i == 0 || !plain_prose())) {
+        while (i < HTML_WINDOW && (i == 0 || !in_plain_prose(h))) {
             switch (h.mode) {
             case html_mode::prose: {
                 const bool verbatim = h.verbatim_total != 0;
