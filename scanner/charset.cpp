@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "html.h"
+
 namespace {
 
 bool is_blank(unsigned char c)
@@ -317,24 +319,21 @@ bool xml_declaration(reader& r, page_encoding& encoding)
     return false;
 }
 
-// The elements whose text holds no markup, to the tokenizer. Not noscript:
-// browsers take a <meta> inside it as a declaration.
-constexpr const char* RAW_TEXT_ELEMENTS[] = {"script", "style",   "title",   "textarea",
-                                             "xmp",    "iframe", "noembed", "noframes"};
-
-// Past the text of the raw text element name, to its end tag ("</name" and
-// a blank, '/' or '>'); to the end of the bytes looked at where none comes.
-void skip_raw_text(reader& r, const char* name)
+// Past the text of the raw text element (its index in raw_name), to the
+// '<' of its end tag, read as the conversion reads it (in a script, a
+// "</script>" inside "<!--<script>" is still text); to the end of the bytes
+// looked at where none comes.
+void skip_raw_text(reader& r, unsigned element)
 {
-    const std::size_t len = std::strlen(name);
-    for (; r.pos + 2 + len < r.n; ++r.pos) {
-        const unsigned char* q = r.p + r.pos;
-        if (q[0] == '<' && q[1] == '/' && starts_with(q + 2, len, name) &&
-            (is_blank(q[2 + len]) || q[2 + len] == '/' || q[2 + len] == '>')) {
+    html_state h;
+    h.raw = raw_state::data;
+    h.raw_element = static_cast<std::uint8_t>(element);
+    for (; r.pos < r.n; ++r.pos) {
+        if (html_raw_advance(h, r.p[r.pos])) {
+            r.pos -= 2 + raw_name_length(element); // "</name" before the byte
             return;
         }
     }
-    r.pos = r.n;
 }
 
 void skip_past(reader& r, unsigned char c)
@@ -443,9 +442,9 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             while (get_attribute(r, a)) {
             }
             ++r.pos;
-            for (const char* raw : RAW_TEXT_ELEMENTS) {
-                if (here[1] != '/' && std::strlen(raw) == name_len &&
-                    starts_with(p + name_at, name_len, raw)) {
+            // Not noscript: browsers take a <meta> inside it as a declaration.
+            for (unsigned raw = 0; raw < RAW_ELEMENTS && here[1] != '/'; ++raw) {
+                if (raw_name_length(raw) == name_len && starts_with(p + name_at, name_len, raw_name(raw))) {
                     skip_raw_text(r, raw);
                     break;
                 }

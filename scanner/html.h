@@ -153,6 +153,10 @@ void html_step(scan_state& st, html_state& h, unsigned char c);
 // text, writes it and returns to prose without reading c.
 bool html_settle_pending(scan_state& st, html_state& h, unsigned char c);
 void html_end(scan_state& st, html_state& h);
+// One byte of the text of the raw text element h.raw_element in state
+// h.raw, as a browser's tokenizer reads it; true where that byte, a blank,
+// '/' or '>', follows the "</name" that ends the text.
+bool html_raw_advance(html_state& h, unsigned char c);
 
 // Shared with the chunk path.
 struct element_kind {
