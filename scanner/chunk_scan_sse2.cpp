@@ -67,9 +67,20 @@ struct sse2_window {
     {
         return bits_of(a, b, c, d, _mm_set1_epi8(static_cast<char>(byte)));
     }
+    // A blank is ' ', or a byte from '\t' to '\r' but '\v': one mask for
+    // each register instead of one for each blank.
     std::uint64_t blanks() const
     {
-        return equal(' ') | equal('\t') | equal('\n') | equal('\f') | equal('\r');
+        const auto m16 = [](__m128i v) {
+            const __m128i from_tab = _mm_sub_epi8(v, _mm_set1_epi8('\t'));
+            const __m128i controls =
+                _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8('\r' - '\t')), from_tab);
+            const __m128i blank = _mm_or_si128(
+                _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\v')), controls),
+                _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(blank)));
+        };
+        return m16(a) | m16(b) << 16 | m16(c) << 32 | m16(d) << 48;
     }
 };
 

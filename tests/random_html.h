@@ -28,7 +28,7 @@ inline std::string random_html(std::mt19937_64& rng, std::size_t max_tokens)
         "<foreignObject/>", "<input>", "</body>", "</br>",
         // The inside of tags, piece by piece.
         "<a ", "<x y", "</a ", " b=", " b", "=", "='", "=\"", " =", "/=", " /", "/>", "\f",
-        "\r"};
+        "\r", "\v"};
     constexpr std::size_t token_count = sizeof tokens / sizeof tokens[0];
     std::string s;
     const std::size_t n = rng() % (max_tokens + 1);
