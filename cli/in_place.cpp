@@ -175,13 +175,15 @@ void release(batch& b, const struct stat& s)
 }
 
 // Whether the file of stat now is the one of stat before, unchanged: its
-// size and time of change, and where asked the time its inode changed
-// (which a writer that puts the time of change back cannot keep, but which
-// a rename changes too).
+// size, mode, owner and group, time of change, and where asked the time its
+// inode changed (which a writer that puts the time of change back cannot
+// keep, but which a rename changes too).
 bool same_file(const struct stat& now, const struct stat& before, bool inode_time)
 {
     return now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
-           now.st_size == before.st_size && now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_size == before.st_size && now.st_mode == before.st_mode &&
+           now.st_uid == before.st_uid && now.st_gid == before.st_gid &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
            now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
            (!inode_time || (now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
                             now.st_ctim.tv_nsec == before.st_ctim.tv_nsec));
@@ -389,7 +391,44 @@ struct spare_file {
     std::string traits_folder;  // the folder last looked at, and what it gives
     folder_traits traits{-2, true};
     unsigned long moves = 0;    // names made for moves to other folders
+    int folder_fd = -1;         // its folder, followed where that is renamed
+
+    spare_file() = default;
+    spare_file(const spare_file&) = delete;
+    spare_file& operator=(const spare_file&) = delete;
+    ~spare_file()
+    {
+        if (folder_fd >= 0) {
+            ::close(folder_fd);
+        }
+    }
 };
+
+// The spare is in folder from now on.
+void spare_in(spare_file& sp, const std::string& folder)
+{
+    if (sp.folder_fd >= 0 && folder == sp.folder) {
+        return;
+    }
+    if (sp.folder_fd >= 0) {
+        ::close(sp.folder_fd);
+    }
+    sp.folder = folder;
+    sp.folder_fd = ::open(folder.empty() ? "." : folder.c_str(),
+                          O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Removes the spare, also where its folder was renamed meanwhile.
+void drop_spare(spare_file& sp, temp_slot& slot)
+{
+    const char* slash = std::strrchr(slot.path, '/');
+    if (sp.folder_fd >= 0) {
+        ::unlinkat(sp.folder_fd, slash != nullptr ? slash + 1 : slot.path, 0);
+        slot.active.store(false);
+    } else {
+        drop_temp(slot);
+    }
+}
 
 const folder_traits& traits_for(spare_file& sp, const std::string& folder)
 {
@@ -423,7 +462,7 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
         return true;
     });
     if (moved) {
-        sp.folder = folder;
+        spare_in(sp, folder);
     }
     return moved;
 }
@@ -470,7 +509,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
         if (fd >= 0) {
             ::close(fd);
         }
-        drop_temp(slot);
+        drop_spare(sp, slot);
         return -1;
     }
     return fd;
@@ -478,32 +517,52 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
 
 // The original's extended attributes on its new version: its access list
 // above all, without which the mode's group bits (the list's mask) would
-// give its group the rights of the list's widest entry. false where the
-// access list cannot be given; other attributes go where permitted.
-bool copy_attributes(int from, int to)
+// give its group the rights of the list's widest entry; and no access list
+// where the original has none (a new file takes one from its folder's
+// default list, which would give others rights the original never gave).
+// false where the access list cannot be given or taken; other attributes go
+// where permitted. The file's capabilities are kept in capability: the
+// kernel takes them off at a change of owner and at a write, so they are
+// given last (give_capability).
+bool copy_attributes(int from, int to, std::string& capability)
 {
+    constexpr const char* ACCESS_LIST = "system.posix_acl_access";
+    constexpr const char* CAPABILITY = "security.capability";
+    capability.clear();
+    bool had_list = false;
     const ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size <= 0) {
-        return true;
-    }
-    std::string names(static_cast<std::size_t>(size), '\0');
-    const ssize_t got = ::flistxattr(from, names.data(), names.size());
-    if (got < 0) {
+    std::string names(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    const ssize_t got = size <= 0 ? size : ::flistxattr(from, names.data(), names.size());
+    if (size > 0 && got < 0) {
         return false;
     }
-    names.resize(static_cast<std::size_t>(got));
+    names.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
         const char* name = names.c_str() + at;
-        const bool acl = std::strcmp(name, "system.posix_acl_access") == 0;
+        const bool acl = std::strcmp(name, ACCESS_LIST) == 0;
+        had_list = had_list || acl;
         const ssize_t n = ::fgetxattr(from, name, nullptr, 0);
         std::string value(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
         const ssize_t v = n < 0 ? -1 : ::fgetxattr(from, name, value.data(), value.size());
+        if (v >= 0 && std::strcmp(name, CAPABILITY) == 0) {
+            capability.assign(value.data(), static_cast<std::size_t>(v));
+            continue;
+        }
         if ((v < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(v), 0) != 0) &&
             acl) {
             return false;
         }
     }
-    return true;
+    return had_list || ::fremovexattr(to, ACCESS_LIST) == 0 || errno == ENODATA ||
+           errno == ENOTSUP;
+}
+
+// The capabilities copy_attributes kept, where permitted.
+void give_capability(int to, const std::string& capability)
+{
+    if (!capability.empty()) {
+        ::fsetxattr(to, "security.capability", capability.data(), capability.size(), 0);
+    }
 }
 
 // Opens a file to be converted. O_NONBLOCK: a FIFO among the files must not
@@ -575,6 +634,9 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     struct statfs fs {};
     const bool known = ::fstatfs(in_fd, &fs) == 0;
     const bool loose = !known || loose_identity(static_cast<unsigned long>(fs.f_type));
+    // Times in whole seconds (ext2 with small inodes, and others): a write
+    // in the same second as the last change keeps them, so the bytes tell.
+    const bool whole_seconds = s.st_mtim.tv_nsec == 0 && s.st_ctim.tv_nsec == 0;
     const bool overlay = known && fs.f_type == OVERLAYFS_SUPER_MAGIC;
     if (!claim(b, s) || (loose && !claim_path(b, real.c_str()))) {
         return true; // converted by this batch already
@@ -607,6 +669,13 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
     }
 
+    // A folder that takes new names but gives none up (chattr +a) would
+    // keep the new version under its hidden name.
+    const long folder_flags = traits_for(sp, folder_of(real)).flags;
+    if (folder_flags >= 0 && (folder_flags & FS_APPEND_FL) != 0) {
+        quib_free(output);
+        return fail("kann nicht umgewandelt werden, der Ordner nimmt nur Neues an", EPERM);
+    }
     int temp_fd = take_spare(sp, slot, real, s);
     const bool recycled = temp_fd >= 0;
     if (!recycled) {
@@ -626,7 +695,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         drop_temp(slot);
         return fail(what, error);
     };
-    if (!copy_attributes(in_fd, temp_fd)) {
+    std::string capability;
+    if (!copy_attributes(in_fd, temp_fd, capability)) {
         const int error = errno;
         quib_free(output);
         return abandon("kann nicht umgewandelt werden, Zugriffsliste nicht uebertragbar", error);
@@ -680,6 +750,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             return abandon("kann nicht umgewandelt werden, Rechte nicht uebertragbar", error);
         }
     }
+    give_capability(temp_fd, capability);
     // The new text goes to the disk before it takes the original's name, as
     // a rename over the original would start it on ext4: where the file
     // system writes a file's blocks before the names that point to them
@@ -721,7 +792,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // it, or put another file or a folder in its place, meanwhile.
     struct stat there {};
     if (::lstat(real.c_str(), &there) != 0 || !same_file(there, s, true) ||
-        (loose && in_memory && !holds(in_fd, input))) {
+        ((loose || whole_seconds) && in_memory && !holds(in_fd, input))) {
         drop_temp(slot);
         return changed();
     }
@@ -755,7 +826,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             sp.have = true;
             sp.dev = s.st_dev;
             sp.ino = s.st_ino;
-            sp.folder = folder_of(real);
+            spare_in(sp, folder_of(real));
             return true;
         }
         if (swapped == -1) {
@@ -801,7 +872,7 @@ void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
         }
     }
     if (sp.have) {
-        drop_temp(slot);
+        drop_spare(sp, slot);
     }
 }
 

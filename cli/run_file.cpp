@@ -26,6 +26,29 @@ bool is_dash(const char* name)
     return std::strcmp(name, "-") == 0;
 }
 
+// Whether name is "-" in its place (dash) or names the standard stream fd
+// otherwise (/dev/stdin, /dev/fd/0, /proc/self/fd/0 and the like).
+bool names_stream(const char* name, int fd, bool dash)
+{
+    static const char* const STREAMS[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    const std::string n = std::to_string(fd);
+    return (dash && is_dash(name)) || std::strcmp(name, STREAMS[fd]) == 0 ||
+           name == "/dev/fd/" + n || name == "/proc/self/fd/" + n;
+}
+
+// Whether name stands for a standard stream that was closed when quib
+// started: what names it now is the stand-in from /dev/null, which would
+// give an empty source or swallow the output.
+bool names_closed_stream(const char* name, unsigned closed_at_start, int dash_fd)
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if ((closed_at_start >> fd & 1u) != 0 && names_stream(name, fd, fd == dash_fd)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Source and target are the same file or device: converting would truncate
 // or overwrite what is still to be read. Regular files by inode, block and
 // character devices by device number; a terminal may be both (quib - -
@@ -118,13 +141,11 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         }
     }
 
-    // "-" for a standard stream that was closed: the stand-in from /dev/null
-    // would give an empty source or swallow the output.
-    if (is_dash(source) && (closed_at_start & 1u) != 0) {
+    if (names_closed_stream(source, closed_at_start, 0)) {
         say(program_name, "Quelldatei", source, "kann nicht geoeffnet werden", EBADF);
         return EXIT_FILE_ERROR;
     }
-    if (is_dash(target) && (closed_at_start & 2u) != 0) {
+    if (names_closed_stream(target, closed_at_start, 1)) {
         say(program_name, "Zieldatei", target, "kann nicht angelegt werden", EBADF);
         return EXIT_FILE_ERROR;
     }

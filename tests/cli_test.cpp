@@ -498,21 +498,85 @@ TEST_F(cli_test, closed_standard_descriptors_are_not_taken_by_the_files)
     }
 }
 
-// "-" for a stream that was closed at the start names nothing: an error,
-// not an empty source or output swallowed by the stand-in for the stream.
-TEST_F(cli_test, dash_for_a_closed_stream_is_an_error)
+// "-" for a stream that was closed at the start names nothing, nor does any
+// other name of it: an error, not an empty source that empties the target
+// or output swallowed by the stand-in for the stream.
+TEST_F(cli_test, a_closed_stream_by_any_name_is_an_error)
 {
     spit(dir / "in", "\"a\"");
-    for (const int fd : {0, 1}) {
+    spit(dir / "out", "old");
+    const struct {
+        int fd;
+        std::vector<std::string> args;
+    } cases[] = {{0, {"-", "out"}},         {0, {"/dev/stdin", "out"}},
+                 {0, {"/proc/self/fd/0", "out"}}, {1, {"in", "-"}},
+                 {1, {"in", "/dev/stdout"}}, {1, {"in", "/dev/fd/1"}}};
+    for (const auto& c : cases) {
         run_setup s;
+        const int fd = c.fd;
         s.in_child = [fd] { ::close(fd); };
-        const run_result r = run(fd == 0 ? std::vector<std::string>{"-", "out"}
-                                         : std::vector<std::string>{"in", "-"},
-                                 dir, s);
-        EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("'-'"), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(dir / "out"));
+        const run_result r = run(c.args, dir, s);
+        EXPECT_EQ(r.status, 2) << c.args[0] << " " << c.args[1] << ": " << r.err;
+        EXPECT_NE(r.err.find("'" + c.args[c.fd] + "'"), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(dir / "out"), "old");
     }
+}
+
+// A new version gets no rights the file had not: no access list from its
+// folder's default list where the file has none. It keeps its capabilities,
+// which the kernel takes off at each write and change of owner.
+TEST_F(cli_test, in_place_gives_no_rights_from_the_folder_and_keeps_capabilities)
+{
+    fs::create_directory(dir / "d");
+    // A default list: the owner, nobody (65534) read and write, the group,
+    // the mask, others.
+    const std::uint32_t list[] = {2,          0x00060001, 0xFFFFFFFF, 0x00060002, 65534,
+                                  0x00040004, 0xFFFFFFFF, 0x00060010, 0xFFFFFFFF, 0x00000020,
+                                  0xFFFFFFFF};
+    if (::setxattr((dir / "d").c_str(), "system.posix_acl_default", list, sizeof list, 0) != 0) {
+        GTEST_SKIP() << "no access lists here";
+    }
+    spit(dir / "d" / "private.html", "\"p\"");
+    ASSERT_EQ(::removexattr((dir / "d" / "private.html").c_str(), "system.posix_acl_access"), 0);
+    ::chmod((dir / "d" / "private.html").c_str(), 0640);
+    // Version 2, effective: permitted CAP_NET_RAW.
+    const std::uint32_t capability[] = {0x02000001, 1u << 13, 0, 0, 0};
+    const bool capable = ::setxattr((dir / "d" / "private.html").c_str(), "security.capability",
+                                    capability, sizeof capability, 0) == 0;
+    const run_result r = run({"--in-place", "d/private.html"}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "d" / "private.html"), "\x84p\x93");
+    EXPECT_LT(::getxattr((dir / "d" / "private.html").c_str(), "system.posix_acl_access", nullptr, 0),
+              0) << "the folder's default list was given to the file";
+    if (capable) {
+        EXPECT_GT(::getxattr((dir / "d" / "private.html").c_str(), "security.capability", nullptr, 0),
+                  0) << "the capability was lost";
+    }
+}
+
+// A folder that takes new names but gives none up (chattr +a) would keep
+// the new version under its hidden name: the file is refused, nothing left.
+TEST_F(cli_test, in_place_refuses_a_file_in_an_append_only_folder)
+{
+    fs::create_directory(dir / "a");
+    spit(dir / "a" / "f.html", "\"f\"");
+    const int folder = ::open((dir / "a").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    long flags = 0;
+    const bool append_only = ::ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 &&
+                             (flags |= FS_APPEND_FL, ::ioctl(folder, FS_IOC_SETFLAGS, &flags) == 0);
+    if (!append_only) {
+        ::close(folder);
+        GTEST_SKIP() << "no append-only folders here";
+    }
+    const run_result r = run({"--in-place", "a/f.html"}, dir);
+    flags &= ~static_cast<long>(FS_APPEND_FL);
+    ::ioctl(folder, FS_IOC_SETFLAGS, &flags);
+    ::close(folder);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("'a/f.html'"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "a" / "f.html"), "\"f\"");
+    EXPECT_EQ(names_in(dir / "a"), std::vector<std::string>{"f.html"});
 }
 
 // A FIFO among the files is refused at once, not waited on for a writer;
