@@ -89,13 +89,18 @@ extern "C" {
 int quib_convert_buffer(const void* input, size_t length, void** output, size_t* output_length,
                         const quib_options* options)
 {
+    // NULL and 0 after any failure, a wrong argument among them.
+    if (output != nullptr) {
+        *output = nullptr;
+    }
+    if (output_length != nullptr) {
+        *output_length = 0;
+    }
     pass_options o;
     if (output == nullptr || output_length == nullptr || (input == nullptr && length != 0) ||
         !read_options(options, o)) {
         return fail(QUIB_ERROR_ARGUMENT, EINVAL);
     }
-    *output = nullptr;
-    *output_length = 0;
     byte_source source;
     source.kind = io_kind::memory;
     source.data = static_cast<const unsigned char*>(input);

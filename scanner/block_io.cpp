@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -39,6 +40,12 @@ bool grow_memory_sink(byte_sink& sink, std::size_t room)
 {
     if (sink.capacity - sink.length >= room) {
         return true;
+    }
+    // Past half the address space no buffer can grow (nor could the input
+    // be that long): doubling would wrap around.
+    if (room > SIZE_MAX / 2 - sink.length) {
+        errno = ENOMEM;
+        return false;
     }
     std::size_t capacity = sink.capacity < MEMORY_SINK_MIN ? MEMORY_SINK_MIN : sink.capacity;
     while (capacity - sink.length < room) {
@@ -153,8 +160,11 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
     if (sink.kind == io_kind::memory) {
         // Room for about the input and its marks, so a conversion in memory
         // rarely grows its buffer.
+        // An input past half the address space cannot be (and the sum would
+        // wrap around).
         const std::size_t expected = source.size + source.size / 8 + 2 * OUT_CHUNK_ROOM;
-        if (!grow_memory_sink(st.out.sink, expected)) {
+        if (source.size > SIZE_MAX / 2 || !grow_memory_sink(st.out.sink, expected)) {
+            errno = ENOMEM;
             release_blocks(st);
             return false;
         }

@@ -89,7 +89,10 @@ TEST(library_test, wrong_arguments_are_refused_with_einval)
         int rc;
     };
     errno = 0;
+    void* kept = &len; // a caller's old value: NULL after the failure
+    std::size_t kept_len = 1;
     const call calls[] = {
+        {"a style out of range, output", quib_convert_buffer("x", 1, &kept, &kept_len, &bad)},
         {"no output", quib_convert_buffer("x", 1, nullptr, &len, nullptr)},
         {"no input with a length", quib_convert_buffer(nullptr, 1, &out, &len, nullptr)},
         {"a style out of range", quib_convert_buffer("x", 1, &out, &len, &bad)},
@@ -101,6 +104,25 @@ TEST(library_test, wrong_arguments_are_refused_with_einval)
         EXPECT_EQ(c.rc, QUIB_ERROR_ARGUMENT) << c.what;
     }
     EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(kept, nullptr);
+    EXPECT_EQ(kept_len, 0u);
+}
+
+// A length no buffer can have fails for want of memory, whatever its size
+// (doubling the output buffer towards it must not wrap around).
+TEST(library_test, impossible_lengths_fail_for_want_of_memory)
+{
+    const char byte = 'x';
+    for (const std::size_t length :
+         {SIZE_MAX, SIZE_MAX / 2 + 1, (SIZE_MAX / 8) * 7, (SIZE_MAX / 9) * 8 + 4096}) {
+        void* out = &out;
+        std::size_t len = 0;
+        errno = 0;
+        EXPECT_EQ(quib_convert_buffer(&byte, length, &out, &len, nullptr), QUIB_ERROR_MEMORY)
+            << length;
+        EXPECT_EQ(errno, ENOMEM) << length;
+        EXPECT_EQ(out, nullptr);
+    }
 }
 
 TEST(library_test, converts_between_descriptors_after_a_head_already_read)
