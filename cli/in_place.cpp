@@ -530,13 +530,15 @@ bool copy_attributes(int from, int to, std::string& capability)
     constexpr const char* CAPABILITY = "security.capability";
     capability.clear();
     bool had_list = false;
-    const ssize_t size = ::flistxattr(from, nullptr, 0);
-    std::string names(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    const ssize_t got = size <= 0 ? size : ::flistxattr(from, names.data(), names.size());
-    if (size > 0 && got < 0) {
-        return false;
+    std::string names;
+    if (const ssize_t size = ::flistxattr(from, nullptr, 0); size > 0) {
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::flistxattr(from, names.data(), names.size());
+        if (got < 0) {
+            return false;
+        }
+        names.resize(static_cast<std::size_t>(got));
     }
-    names.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
         const char* name = names.c_str() + at;
         const bool acl = std::strcmp(name, ACCESS_LIST) == 0;

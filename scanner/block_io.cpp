@@ -159,9 +159,8 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
     st.in.block = st.in.storage;
     if (sink.kind == io_kind::memory) {
         // Room for about the input and its marks, so a conversion in memory
-        // rarely grows its buffer.
-        // An input past half the address space cannot be (and the sum would
-        // wrap around).
+        // rarely grows its buffer. An input past half the address space
+        // cannot be, and the sum would wrap around.
         const std::size_t expected = source.size + source.size / 8 + 2 * OUT_CHUNK_ROOM;
         if (source.size > SIZE_MAX / 2 || !grow_memory_sink(st.out.sink, expected)) {
             errno = ENOMEM;

@@ -443,8 +443,9 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             }
             ++r.pos;
             // Not noscript: browsers take a <meta> inside it as a declaration.
-            for (unsigned raw = 0; raw < RAW_ELEMENTS && here[1] != '/'; ++raw) {
-                if (raw_name_length(raw) == name_len && starts_with(p + name_at, name_len, raw_name(raw))) {
+            for (unsigned raw = 0; here[1] != '/' && raw < RAW_ELEMENTS; ++raw) {
+                if (raw_name_length(raw) == name_len &&
+                    starts_with(p + name_at, name_len, raw_name(raw))) {
                     skip_raw_text(r, raw);
                     break;
                 }
