@@ -49,6 +49,21 @@ bool names_closed_stream(const char* name, unsigned closed_at_start, int dash_fd
     return false;
 }
 
+// The descriptor a target stands for as it is: standard output for "-",
+// and for the names of standard output and standard error (/dev/stdout,
+// /dev/fd/2, /proc/self/fd/1 ...), which opened anew would truncate the
+// file the shell opened for appending (quib in /dev/stdout >> log). -1 for
+// any other name.
+int stream_target(const char* name)
+{
+    for (int fd = 1; fd <= 2; ++fd) {
+        if (names_stream(name, fd, fd == 1)) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
 // Source and target are the same file or device: converting would truncate
 // or overwrite what is still to be read. Regular files by inode, block and
 // character devices by device number; a terminal may be both (quib - -
@@ -166,10 +181,11 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         close_source();
         return EXIT_FILE_ERROR;
     }
+    const int stream = stream_target(target);
     struct stat target_stat {};
-    const bool target_exists = is_dash(target) ? ::fstat(1, &target_stat) == 0
-                                               : ::stat(target, &target_stat) == 0;
-    const bool terminals = ::isatty(in_fd) && (is_dash(target) ? ::isatty(1) : false);
+    const bool target_exists = stream >= 0 ? ::fstat(stream, &target_stat) == 0
+                                           : ::stat(target, &target_stat) == 0;
+    const bool terminals = ::isatty(in_fd) && stream >= 0 && ::isatty(stream);
     if (target_exists && same_file(source_stat, target_stat, terminals)) {
         char target_room[SHOWN_NAME_ROOM];
         char source_room[SHOWN_NAME_ROOM];
@@ -199,7 +215,7 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
     }
 
     const int out_fd =
-        is_dash(target) ? 1 : ::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        stream >= 0 ? stream : ::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out_fd < 0) {
         say(program_name, "Zieldatei", target, "kann nicht angelegt werden", errno);
         close_source();
@@ -229,7 +245,7 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         say(program_name, "Quelldatei", source, "kann nicht umgewandelt werden", error);
         status = EXIT_FILE_ERROR;
     }
-    if (out_fd != 1 && ::close(out_fd) != 0 && write_error == 0) {
+    if (stream < 0 && ::close(out_fd) != 0 && write_error == 0) {
         write_error = errno;
     }
     if (write_error != 0) {
