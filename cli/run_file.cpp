@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,10 +66,14 @@ int stream_target(const char* name)
     return -1;
 }
 
+// /dev/null's device number: read, it is empty, so it may be both.
+constexpr unsigned NULL_MAJOR = 1;
+constexpr unsigned NULL_MINOR = 3;
+
 // Source and target are the same file or device: converting would truncate
 // or overwrite what is still to be read. Regular files by inode, block and
 // character devices by device number; a terminal may be both (quib - -
-// typed at it).
+// typed at it), and so may /dev/null.
 bool same_file(const struct stat& a, const struct stat& b, bool both_terminals)
 {
     if (S_ISREG(a.st_mode) && S_ISREG(b.st_mode)) {
@@ -75,7 +81,8 @@ bool same_file(const struct stat& a, const struct stat& b, bool both_terminals)
     }
     const bool devices = (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode)) ||
                          (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode));
-    return devices && a.st_rdev == b.st_rdev && !both_terminals;
+    const bool null_device = S_ISCHR(a.st_mode) && a.st_rdev == makedev(NULL_MAJOR, NULL_MINOR);
+    return devices && a.st_rdev == b.st_rdev && !both_terminals && !null_device;
 }
 
 // The --check lines, written in blocks (a page may have tens of thousands
@@ -214,6 +221,9 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         return EXIT_FILE_ERROR;
     }
 
+    // Beyond the size limit (ulimit -f) a write fails with EFBIG and is
+    // reported, instead of the signal ending quib without a word.
+    ::signal(SIGXFSZ, SIG_IGN);
     const int out_fd =
         stream >= 0 ? stream : ::open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out_fd < 0) {

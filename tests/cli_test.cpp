@@ -643,7 +643,8 @@ TEST_F(cli_test, in_place_without_the_group_gives_the_new_group_no_rights)
 }
 
 // A file beyond the size limit (ulimit -f) fails alone, with a message; the
-// batch goes on and leaves no new file behind.
+// batch goes on and leaves no new file behind. The two-file form fails
+// with a message.
 TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
 {
     const std::string big(4096, '"');
@@ -660,6 +661,11 @@ TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
     EXPECT_EQ(slurp(dir / "big.html"), big);
     EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.html", "big.html"}));
+    // The two-file form says so too, instead of dying of the signal.
+    const run_result two = run({"big.html", "out.html"}, dir, s);
+    EXPECT_EQ(two.status, 2) << two.err;
+    EXPECT_NE(two.err.find("'out.html' konnte nicht geschrieben werden"), std::string::npos)
+        << two.err;
 }
 
 // A batch puts each new version into an inode another file had: not where
