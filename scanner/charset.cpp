@@ -344,6 +344,22 @@ void skip_past(reader& r, unsigned char c)
     ++r.pos;
 }
 
+// Whether a tag of this name leaves the reader in the page's head, as
+// browsers read it when they look for a declaration: the head's own
+// elements, and the start tags of html and head.
+bool may_be_in_head(const unsigned char* name, std::size_t n, bool end_tag)
+{
+    static const char* const HEAD_NAMES[] = {"script", "noscript", "style", "link",
+                                             "meta",   "object",   "title", "base"};
+    for (const char* h : HEAD_NAMES) {
+        if (std::strlen(h) == n && starts_with(name, n, h)) {
+            return true;
+        }
+    }
+    return !end_tag && ((n == 4 && starts_with(name, n, "html")) ||
+                        (n == 4 && starts_with(name, n, "head")));
+}
+
 unsigned long line_of(const unsigned char* p, std::size_t pos)
 {
     unsigned long line = 1;
@@ -388,11 +404,16 @@ page_encoding encoding_of_label(const unsigned char* label, std::size_t n)
     return page_encoding::other;
 }
 
-encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n)
+encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n,
+                                            prescan_reach reach)
 {
-    if (n > CHARSET_PRESCAN_BYTES) {
-        n = CHARSET_PRESCAN_BYTES;
+    const std::size_t most =
+        reach == prescan_reach::head ? HEAD_PRESCAN_MAX : CHARSET_PRESCAN_BYTES;
+    if (n > most) {
+        n = most;
     }
+    // Past the first bytes, only while the page may still be in its head.
+    bool in_head = true;
     if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
         return {page_encoding::utf8, 1};
     }
@@ -409,7 +430,7 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
         r.cut_off = false;
         r.pos = 0;
     }
-    while (r.pos < n && !r.cut_off) {
+    while (r.pos < n && !r.cut_off && (in_head || r.pos < CHARSET_PRESCAN_BYTES)) {
         const std::size_t start = r.pos;
         const unsigned char* here = p + r.pos;
         const std::size_t left = n - r.pos;
@@ -432,7 +453,8 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             // Any other tag: past its name and attributes, and past the
             // text of an element that holds no markup (a script that
             // writes a <meta> declares nothing, as browsers read it).
-            ++r.pos;
+            const bool end_tag = here[1] == '/';
+            r.pos += end_tag ? 2 : 1;
             const std::size_t name_at = r.pos;
             while (!r.at_end() && !is_blank(p[r.pos]) && p[r.pos] != '>' && p[r.pos] != '/') {
                 ++r.pos;
@@ -442,8 +464,9 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             while (get_attribute(r, a)) {
             }
             ++r.pos;
+            in_head = in_head && may_be_in_head(p + name_at, name_len, end_tag);
             // Not noscript: browsers take a <meta> inside it as a declaration.
-            for (unsigned raw = 0; here[1] != '/' && raw < RAW_ELEMENTS; ++raw) {
+            for (unsigned raw = 0; !end_tag && raw < RAW_ELEMENTS; ++raw) {
                 if (raw_name_length(raw) == name_len &&
                     starts_with(p + name_at, name_len, raw_name(raw))) {
                     skip_raw_text(r, raw);

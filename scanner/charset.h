@@ -8,6 +8,9 @@
 #include <cstddef>
 
 inline constexpr std::size_t CHARSET_PRESCAN_BYTES = 1024;
+// How far a browser may still find a declaration in a page's head, at the
+// most, as quib looks for one.
+inline constexpr std::size_t HEAD_PRESCAN_MAX = std::size_t{1} << 17;
 
 enum class page_encoding {
     none,          // nothing declared
@@ -25,9 +28,17 @@ struct encoding_declaration {
     unsigned long line = 0; // where the declaration starts, from 1
 };
 
-// Looks at the first min(n, CHARSET_PRESCAN_BYTES) bytes at p; a declaration
-// that does not end within them does not count.
-encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n);
+// Which declarations count: those within the first CHARSET_PRESCAN_BYTES
+// bytes (what --html follows), or also those later in the page's head,
+// where browsers still find one: a <meta> after a long comment, read as
+// long as no tag that cannot be in a head came and at most
+// HEAD_PRESCAN_MAX bytes.
+enum class prescan_reach { first_bytes, head };
+
+// Looks at the first bytes at p (at most n) as reach says; a declaration that
+// does not end within them does not count.
+encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n,
+                                            prescan_reach reach = prescan_reach::first_bytes);
 
 // The encoding a label names, as browsers read labels.
 page_encoding encoding_of_label(const unsigned char* label, std::size_t n);

@@ -17,14 +17,14 @@ namespace {
 
 // The page's first bytes for its declared encoding: in place for memory,
 // else read into the first block.
-encoding_declaration declared_encoding(scan_state& st)
+encoding_declaration declared_encoding(scan_state& st, prescan_reach reach)
 {
     const byte_source& s = st.in.source;
     if (s.kind == io_kind::memory) {
-        return find_declared_encoding(s.data, s.size);
+        return find_declared_encoding(s.data, s.size, reach);
     }
-    fill_input(st, CHARSET_PRESCAN_BYTES);
-    return find_declared_encoding(st.in.block + st.in.pos, st.in.len - st.in.pos);
+    fill_input(st, reach == prescan_reach::head ? HEAD_PRESCAN_MAX : CHARSET_PRESCAN_BYTES);
+    return find_declared_encoding(st.in.block + st.in.pos, st.in.len - st.in.pos, reach);
 }
 
 mark_form form_for(page_encoding encoding)
@@ -103,7 +103,10 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
     const bool look_at_page = options.html || options.check;
     const bool utf16 = look_at_page && starts_as_utf16(*st);
     if (look_at_page) {
-        declared = declared_encoding(*st);
+        // --html follows a declaration in the first bytes; --check alone
+        // warns of one wherever a browser still finds it.
+        declared = declared_encoding(*st, options.html ? prescan_reach::first_bytes
+                                                       : prescan_reach::head);
     }
     const mark_form form = options.form ? *options.form
                            : options.html ? form_for(declared.encoding)

@@ -75,6 +75,11 @@ const check_case CASES[] = {
      "<t\\xt class=\"" + std::string(70, 'c') + "\">\"q\"</tt>", {{IN_CODE, 1, "tt"}}},
     {"a UTF-8 page with byte marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {{UTF8, 1, ""}}},
     {"a UTF-8 page without quotes", "<meta charset=\"utf-8\">\n<p>x</p>", {}},
+    {"UTF-8 declared in the head after its first kilobyte",
+     "<head><!--" + std::string(1100, 'c') + "-->\n<title>t</title><meta charset=utf-8>\n\"x\"",
+     {{UTF8, 2, ""}}},
+    {"UTF-8 declared after the head's end, past its first kilobyte",
+     "<head><!--" + std::string(1100, 'c') + "--></head>\n<meta charset=utf-8>\n\"x\"", {}},
     {"a page in UTF-16", std::string("\xFE\xFF\0<\0p", 6),
      {{QUIB_SPOT_UTF16_PAGE, 1, ""}, {UNCLOSED, 1, "tag"}}},
 };
