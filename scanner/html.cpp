@@ -612,12 +612,8 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
         case html_mode::backslash_lt:
             if (h.title ? c == '/' : opens_markup(c)) {
                 // The browser reads this '<' as markup whatever quib does:
-                // the backslash is dropped, as an escape's, and the markup
-                // stays whole. Read, it was text between that markup and
-                // what came before (-z breaks no line there).
-                if (!h.quote_open && !verbatim_open(h)) {
-                    st.last_char = '\\';
-                }
+                // the backslash stays text and the markup whole.
+                write_text(st, h, '\\');
                 html_start_markup(st, h, c);
                 break;
             }

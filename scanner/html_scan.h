@@ -408,7 +408,6 @@ template <class Isa, class Window>
     std::uint64_t drops = 0;           // bytes not written
     std::uint64_t literal = 0;         // bytes an escape made literal
     std::uint64_t escapes = 0;         // the backslashes that escape
-    std::uint64_t unwritten = 0;       // backslashes before markup: text, not written
     std::uint64_t references = 0;      // the '&' of quote references
     tag_bytes tb{};
     std::uint64_t quote_parity = 0;
@@ -527,10 +526,7 @@ template <class Isa, class Window>
         }
         const unsigned char e = p[t + 1];
         if (e == '<' && opens_markup(p[t + 2])) {
-            // Dropped before markup that stays markup; read, it is text
-            // (last_char, -z).
-            unwritten |= std::uint64_t{1} << t;
-            continue;
+            continue; // text before markup that stays markup
         }
         escapes |= std::uint64_t{1} << t;
         if (e == '"' || e == '>' || e == '\\' || e == '<') {
@@ -605,7 +601,7 @@ template <class Isa, class Window>
         const unsigned last = static_cast<unsigned>(63 - __builtin_clzll(last_events));
         st.last_char = (references >> last & 1) != 0 ? '"' : p[last];
     }
-    write_window<Isa>(st, p, end, quotes, quote_mask, breaks, (drops | unwritten) & valid);
+    write_window<Isa>(st, p, end, quotes, quote_mask, breaks, drops & valid);
     h.quote_open = state != 0;
     h.prev_byte = p[end - 1];
     return end;

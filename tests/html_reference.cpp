@@ -599,11 +599,8 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
                 write_prose(e);
                 i += 2;
             } else if (e == '<' && (i + 1 < title_end ? i + 2 < in.size() && in[i + 2] == '/' : markup_at(i + 1))) {
-                // The browser reads that '<' as markup, so the markup stays
-                // whole; the backslash is dropped, read as text.
-                if (!quoted) {
-                    last_char = '\\';
-                }
+                // The browser reads that '<' as markup, so the markup stays whole.
+                write_prose('\\');
                 i += 1;
             } else if (e == '<') {
                 write_prose('<');

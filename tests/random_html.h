@@ -42,16 +42,16 @@ inline std::string random_html(std::mt19937_64& rng, std::size_t max_tokens)
     return s;
 }
 
-// Prose with quotes and simple inline tags (some escaped), paragraphs whose
-// quotations close inside them, no '&': where --html and the default
-// conversion must agree.
+// Prose with quotes and simple inline tags, paragraphs whose quotations
+// close inside them, no '&' and no backslash before '<': where --html and
+// the default conversion must agree.
 inline std::string random_simple_page(std::mt19937_64& rng, std::size_t paragraphs)
 {
     static const char* const words[] = {"Er", "sagte", "Hallo", "Welt", "und", "ging",
                                         "gr\xFCn", "12", "x>y", "\\\"", "\\\\", "\\>"};
     static const char* const inline_tags[][2] = {
         {"<b>", "</b>"}, {"<i class=\"x\">", "</i>"}, {"<span>", "</span>"},
-        {"<a href=\"s.html\">", "</a>"}, {"\\<b>", "\\</b>"}};
+        {"<a href=\"s.html\">", "</a>"}};
     std::string s;
     for (std::size_t p = 0; p < paragraphs; ++p) {
         s += rng() % 2 == 0 ? "<p>" : "<li>";
