@@ -360,6 +360,25 @@ bool may_be_in_head(const unsigned char* name, std::size_t n, bool end_tag)
                         (n == 4 && starts_with(name, n, "head")));
 }
 
+// Past the comment whose "<!--" is at start: past the first '>' after
+// "--", the dashes of "<!--" counted (so "<!-->" is whole); n where none
+// comes.
+std::size_t comment_end(const unsigned char* p, std::size_t n, std::size_t start)
+{
+    for (std::size_t at = start + 4; at < n;) {
+        const void* gt = std::memchr(p + at, '>', n - at);
+        if (gt == nullptr) {
+            break;
+        }
+        const std::size_t j = static_cast<std::size_t>(static_cast<const unsigned char*>(gt) - p);
+        if (p[j - 2] == '-' && p[j - 1] == '-') {
+            return j + 1;
+        }
+        at = j + 1;
+    }
+    return n;
+}
+
 unsigned long line_of(const unsigned char* p, std::size_t pos)
 {
     unsigned long line = 1;
@@ -437,11 +456,7 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
         page_encoding found = page_encoding::none;
         if (starts_with(here, left, "<!--")) {
             // To the first '>' after "--", the dashes of "<!--" counted.
-            r.pos += 2;
-            while (r.pos + 2 < n && !(p[r.pos] == '-' && p[r.pos + 1] == '-' && p[r.pos + 2] == '>')) {
-                ++r.pos;
-            }
-            r.pos += 3;
+            r.pos = comment_end(p, n, start);
         } else if (starts_with(here, left, "<meta") && left > 5 &&
                    (is_blank(here[5]) || here[5] == '/')) {
             r.pos += 6;
@@ -477,7 +492,11 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
                    (here[1] == '!' || here[1] == '/' || here[1] == '?')) {
             skip_past(r, '>');
         } else {
-            ++r.pos;
+            // To the next '<': a page's text may be long (a plain text
+            // has no tag to end the head).
+            const void* lt = std::memchr(p + r.pos + 1, '<', n - r.pos - 1);
+            r.pos = lt != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(lt) - p)
+                                  : n;
         }
     }
     return xml;
