@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,42 +29,77 @@ bool is_dash(const char* name)
     return std::strcmp(name, "-") == 0;
 }
 
-// Whether name is "-" in its place (dash) or names the standard stream fd
-// otherwise (/dev/stdin, /dev/fd/0, /proc/self/fd/0 and the like).
-bool names_stream(const char* name, int fd, bool dash)
+// The standard stream (0, 1 or 2) a name leads to through the names /dev
+// and /proc give it: /dev/stdout, /dev/fd/1, /proc/self/fd/1,
+// /proc/thread-self/fd/1, in any spelling (/dev//stdout, /dev/./stdout)
+// and through symbolic links; -1 for any other name, and where /proc
+// cannot tell (then only the plain names count).
+int stream_named(const char* name)
 {
     static const char* const STREAMS[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
-    const std::string n = std::to_string(fd);
-    return (dash && is_dash(name)) || std::strcmp(name, STREAMS[fd]) == 0 ||
-           name == "/dev/fd/" + n || name == "/proc/self/fd/" + n;
-}
-
-// Whether name stands for a standard stream that was closed when quib
-// started: what names it now is the stand-in from /dev/null, which would
-// give an empty source or swallow the output.
-bool names_closed_stream(const char* name, unsigned closed_at_start, int dash_fd)
-{
     for (int fd = 0; fd <= 2; ++fd) {
-        if ((closed_at_start >> fd & 1u) != 0 && names_stream(name, fd, fd == dash_fd)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The descriptor a target stands for as it is: standard output for "-",
-// and for the names of standard output and standard error (/dev/stdout,
-// /dev/fd/2, /proc/self/fd/1 ...), which opened anew would truncate the
-// file the shell opened for appending (quib in /dev/stdout >> log). -1 for
-// any other name.
-int stream_target(const char* name)
-{
-    for (int fd = 1; fd <= 2; ++fd) {
-        if (names_stream(name, fd, fd == 1)) {
+        const std::string n = std::to_string(fd);
+        if (std::strcmp(name, STREAMS[fd]) == 0 || name == "/dev/fd/" + n ||
+            name == "/proc/self/fd/" + n) {
             return fd;
         }
     }
+    constexpr int MAX_LINKS = 8;
+    const std::string own = "/proc/" + std::to_string(::getpid());
+    const std::string own_fds = own + "/fd/";
+    const std::string thread_fds = own + "/task/" + std::to_string(::gettid()) + "/fd/";
+    std::string path = name;
+    for (int link = 0; link <= MAX_LINKS; ++link) {
+        // The folder resolved, the last name as it is: /proc/<pid>/fd/1
+        // is itself a link, to the file the stream is.
+        const std::size_t slash = path.rfind('/');
+        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path.substr(0, slash);
+        char real[PATH_MAX];
+        if (base.empty() || base == "." || base == ".." ||
+            ::realpath(folder.c_str(), real) == nullptr) {
+            return -1;
+        }
+        const std::string full = std::string(real) + (real[1] == '\0' ? "" : "/") + base;
+        for (int fd = 0; fd <= 2; ++fd) {
+            const std::string n = std::to_string(fd);
+            if (full == own_fds + n || full == thread_fds + n) {
+                return fd;
+            }
+        }
+        char target[PATH_MAX];
+        const ssize_t len = ::readlink(full.c_str(), target, sizeof target - 1);
+        if (len <= 0) {
+            return -1; // no symbolic link: a file of its own
+        }
+        target[len] = '\0';
+        path = target[0] == '/' ? std::string(target) : std::string(real) + "/" + target;
+    }
     return -1;
+}
+
+// Whether name stands for a standard stream that was closed when quib
+// started ("-" for the stream dash_fd): what names it now is the stand-in
+// from /dev/null, which would give an empty source or swallow the output.
+bool names_closed_stream(const char* name, unsigned closed_at_start, int dash_fd)
+{
+    const int fd = is_dash(name) ? dash_fd : stream_named(name);
+    return fd >= 0 && (closed_at_start >> fd & 1u) != 0;
+}
+
+// The descriptor a target stands for as it is: standard output for "-",
+// and standard output or standard error for their names (stream_named),
+// which opened anew would truncate the file the shell opened for
+// appending (quib in /dev/stdout >> log). -1 for any other name.
+int stream_target(const char* name)
+{
+    if (is_dash(name)) {
+        return 1;
+    }
+    const int fd = stream_named(name);
+    return fd == 1 || fd == 2 ? fd : -1;
 }
 
 // /dev/null's device number: read, it is empty, so it may be both.
