@@ -361,7 +361,8 @@ bool may_be_in_head(const unsigned char* name, std::size_t n, bool end_tag)
 }
 
 // Past the comment whose "<!--" is at start: past the first '>' after
-// "--", the dashes of "<!--" counted (so "<!-->" is whole); n where none
+// "--", the dashes of "<!--" counted (so "<!-->" is whole), or after "--!"
+// whose dashes come after them, as browsers end comments; n where none
 // comes.
 std::size_t comment_end(const unsigned char* p, std::size_t n, std::size_t start)
 {
@@ -371,7 +372,8 @@ std::size_t comment_end(const unsigned char* p, std::size_t n, std::size_t start
             break;
         }
         const std::size_t j = static_cast<std::size_t>(static_cast<const unsigned char*>(gt) - p);
-        if (p[j - 2] == '-' && p[j - 1] == '-') {
+        if ((p[j - 2] == '-' && p[j - 1] == '-') ||
+            (j >= start + 7 && p[j - 3] == '-' && p[j - 2] == '-' && p[j - 1] == '!')) {
             return j + 1;
         }
         at = j + 1;

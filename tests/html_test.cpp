@@ -189,6 +189,8 @@ const charset_case CHARSET_CASES[] = {
      "<body><svg><?xml version=\"1.0\" encoding=\"UTF-8\"?></svg><p>\"x\"", "&bdquo;"},
     {"byte order mark", "\xEF\xBB\xBF<p>\"x\"", "\xE2\x80\x9E"},
     {"commented out", "<!-- <meta charset=\"utf-8\"> --><p>\"x\"", "&bdquo;"},
+    {"after a comment ended by --!>", "<!-- a --!><meta charset=utf-8>\"x\"", "\xE2\x80\x9E"},
+    {"not after <!--!>, which ends no comment", "<!--!><meta charset=utf-8>-->\"x\"", "&bdquo;"},
     {"UTF-16 declared in ASCII", "<meta charset=\"utf-16\">\"x\"", "\xE2\x80\x9E"},
     {"after the title", "<title>\"T\"</title><meta charset=utf-8>", "\xE2\x80\x9E"},
     {"beyond the first 1024 bytes", std::string(1020, ' ') + "<meta charset=utf-8>\"x\"",
