@@ -356,8 +356,7 @@ bool may_be_in_head(const unsigned char* name, std::size_t n, bool end_tag)
             return true;
         }
     }
-    return !end_tag && ((n == 4 && starts_with(name, n, "html")) ||
-                        (n == 4 && starts_with(name, n, "head")));
+    return !end_tag && n == 4 && (starts_with(name, n, "html") || starts_with(name, n, "head"));
 }
 
 // Past the comment whose "<!--" is at start: past the first '>' after
@@ -428,10 +427,8 @@ page_encoding encoding_of_label(const unsigned char* label, std::size_t n)
 encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n,
                                             prescan_reach reach)
 {
-    const std::size_t most =
-        reach == prescan_reach::head ? HEAD_PRESCAN_MAX : CHARSET_PRESCAN_BYTES;
-    if (n > most) {
-        n = most;
+    if (n > prescan_bytes(reach)) {
+        n = prescan_bytes(reach);
     }
     // Past the first bytes, only while the page may still be in its head.
     bool in_head = true;
@@ -457,7 +454,6 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
         const std::size_t left = n - r.pos;
         page_encoding found = page_encoding::none;
         if (starts_with(here, left, "<!--")) {
-            // To the first '>' after "--", the dashes of "<!--" counted.
             r.pos = comment_end(p, n, start);
         } else if (starts_with(here, left, "<meta") && left > 5 &&
                    (is_blank(here[5]) || here[5] == '/')) {

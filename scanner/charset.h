@@ -35,6 +35,12 @@ struct encoding_declaration {
 // HEAD_PRESCAN_MAX bytes.
 enum class prescan_reach { first_bytes, head };
 
+// The most bytes a prescan of this reach looks at.
+constexpr std::size_t prescan_bytes(prescan_reach reach)
+{
+    return reach == prescan_reach::head ? HEAD_PRESCAN_MAX : CHARSET_PRESCAN_BYTES;
+}
+
 // Looks at the first bytes at p (at most n) as reach says; a declaration that
 // does not end within them does not count.
 encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t n,

@@ -23,7 +23,7 @@ encoding_declaration declared_encoding(scan_state& st, prescan_reach reach)
     if (s.kind == io_kind::memory) {
         return find_declared_encoding(s.data, s.size, reach);
     }
-    fill_input(st, reach == prescan_reach::head ? HEAD_PRESCAN_MAX : CHARSET_PRESCAN_BYTES);
+    fill_input(st, prescan_bytes(reach));
     return find_declared_encoding(st.in.block + st.in.pos, st.in.len - st.in.pos, reach);
 }
 
