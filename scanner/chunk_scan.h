@@ -153,8 +153,9 @@ struct scalar_parts {
 // byte in breaks, and the bytes in drops left out; returns the number of
 // bytes written. Each stretch between two edits is copied as a whole chunk,
 // whose excess the next write covers: the input block has slack behind it,
-// and the output room covers the widest chunk.
-inline std::size_t copy_with_edits(unsigned char* o, const unsigned char* p, unsigned n,
+// and the output room covers the widest chunk. Inlined: its loop is short,
+// and a call would cost the windows' loop its registers.
+[[gnu::always_inline]] inline std::size_t copy_with_edits(unsigned char* o, const unsigned char* p, unsigned n,
                                    std::uint64_t quotes, std::uint64_t quote_mask,
                                    std::uint64_t breaks, std::uint64_t drops,
                                    const quote_marks& marks)

@@ -54,8 +54,9 @@ struct lazy_masks {
     }
 
     // The masks a tag needs, all at once (the '>' alone may be there
-    // already: the rarer states ask for it by itself).
-    void tag_masks()
+    // already: the rarer states ask for it by itself). Inlined in every
+    // loop, so the masks stay in registers.
+    [[gnu::always_inline]] void tag_masks()
     {
         constexpr unsigned TAG_MASKS =
             1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
@@ -185,24 +186,16 @@ inline void start_name(html_state& h, unsigned char c, bool end_tag)
     h.name_len = 1;
 }
 
-// Where a tag whose name ends at k (a blank, '/' or '>') ends, if that can
-// be told from this window's masks alone, else 0 (the tag is then read state
-// by state). A tag without attributes ends at its name. Otherwise its double
-// quotes are taken as the delimiters of name="value" pairs: the tag ends at
-// the first '>' outside them, if the masks prove what that takes of the
-// tokenizer's states: every opening quote right after an '=' that follows
-// an attribute name (not a blank, '/', quote or '='), no other '=' and no
-// "'" outside the values. Then each such '=' is read in an attribute name,
-// each of its quotes opens a value that the next quote closes, and a '>'
-// outside ends the tag in every state there is.
-// The masks a tag is read with.
-struct tag_bytes {
-    std::uint64_t gt;
-    std::uint64_t quote;
-    std::uint64_t apos;
-    std::uint64_t eq;
-    std::uint64_t not_a_name; // blank, '/', quotes, '='
+// The masks a tag is read with: of one window, or of two in one wide mask.
+template <class Mask>
+struct tag_bits {
+    Mask gt;
+    Mask quote;
+    Mask apos;
+    Mask eq;
+    Mask not_a_name; // blank, '/', quotes, '='
 };
+using tag_bytes = tag_bits<std::uint64_t>;
 
 template <class Window>
 [[gnu::always_inline]] inline tag_bytes tag_bytes_of(lazy_masks<Window>& m)
@@ -213,31 +206,65 @@ template <class Window>
             k[B_BLANK] | k[B_SLASH] | k[B_QUOTE] | k[B_APOS] | k[B_EQ]};
 }
 
+[[gnu::always_inline]] inline std::size_t first_bit(std::uint64_t x)
+{
+    return static_cast<std::size_t>(__builtin_ctzll(x));
+}
+
+#ifdef __SIZEOF_INT128__
+// Two windows' masks in one: the first in the low half.
+__extension__ using wide_mask = unsigned __int128;
+
+[[gnu::always_inline]] inline std::size_t first_bit(wide_mask x)
+{
+    const auto low = static_cast<std::uint64_t>(x);
+    return low != 0 ? first_bit(low) : HTML_WINDOW + first_bit(static_cast<std::uint64_t>(x >> 64));
+}
+
+[[gnu::always_inline]] inline wide_mask wide(std::uint64_t low, std::uint64_t high)
+{
+    return static_cast<wide_mask>(high) << 64 | low;
+}
+
+#endif
+
 // The prefix XOR of a window's double quotes gives the values of every tag
 // in it: from the quotes after k, those that open a value up to the byte
 // before the closing one.
-[[gnu::always_inline]] inline std::uint64_t values_after(std::uint64_t quote_parity, std::size_t k)
+template <class Mask>
+[[gnu::always_inline]] inline Mask values_after(Mask quote_parity, std::size_t k)
 {
-    const std::uint64_t after = HTML_ALL << k << 1;
-    return (quote_parity ^ (std::uint64_t{0} - (quote_parity >> k & 1))) & after;
+    const Mask after = ~Mask{0} << k << 1;
+    return (quote_parity ^ (Mask{0} - (quote_parity >> k & 1))) & after;
 }
 
-[[gnu::always_inline]] inline std::size_t tag_end_at_hand(const tag_bytes& t,
-                                                          std::uint64_t quote_parity, std::size_t k)
+// Where a tag whose name ends at k (a blank, '/' or '>') ends, if that can
+// be told from the masks alone, else 0 (the tag is then read state
+// by state). A tag without attributes ends at its name. Otherwise its double
+// quotes are taken as the delimiters of name="value" pairs: the tag ends at
+// the first '>' outside them, if the masks prove what that takes of the
+// tokenizer's states: every opening quote right after an '=' that follows
+// an attribute name (not a blank, '/', quote or '='), no other '=' and no
+// "'" outside the values. Then each such '=' is read in an attribute name,
+// each of its quotes opens a value that the next quote closes, and a '>'
+// outside ends the tag in every state there is.
+template <class Mask>
+[[gnu::always_inline]] inline std::size_t tag_end_at_hand(const tag_bits<Mask>& t,
+                                                          Mask quote_parity, std::size_t k)
 {
     if ((t.gt >> k & 1) != 0) {
         return k;
     }
-    const std::uint64_t after = HTML_ALL << k << 1;
-    const std::uint64_t quotes = t.quote & after;
-    const std::uint64_t values = values_after(quote_parity, k);
-    const std::uint64_t ends = t.gt & after & ~values;
+    const Mask after = ~Mask{0} << k << 1;
+    const Mask quotes = t.quote & after;
+    const Mask values = values_after(quote_parity, k);
+    const Mask ends = t.gt & after & ~values;
     if (ends == 0) {
         return 0;
     }
-    const unsigned end = static_cast<unsigned>(__builtin_ctzll(ends));
-    const std::uint64_t inside = after & ((std::uint64_t{1} << end) - 1);
-    const std::uint64_t opening = quotes & values & inside;
+    const std::size_t end = first_bit(ends);
+    const Mask inside = after & ((Mask{1} << end) - 1);
+    const Mask opening = quotes & values & inside;
     const bool pairs = (opening & ~(t.eq << 1)) == 0 && ((opening >> 2) & t.not_a_name) == 0 &&
                        (t.eq & inside & ~values & ~(opening >> 1)) == 0 &&
                        (t.apos & inside & ~values) == 0;
@@ -266,6 +293,58 @@ std::size_t tag_end_at_hand(lazy_masks<Window>& m, std::size_t k)
     }
     return tag_end_at_hand(t, quote_parity, k);
 }
+
+#ifdef __SIZEOF_INT128__
+// A tag at the start of window p that goes on into the next window (p's
+// 128 bytes are at hand), where the two windows' masks prove its end: read
+// as the state machine reads a tag whose end is at hand, its bytes copied.
+// Returns the bytes taken, or 0 where it is to be read state by state.
+template <class Isa, class Window>
+[[gnu::noinline]] std::size_t tag_over_two_windows(scan_state& st, html_state& h,
+                                                   const unsigned char* p)
+{
+    const bool end_tag = p[1] == '/';
+    const std::size_t name_at = end_tag ? 2 : 1;
+    if (p[0] != '<' || !is_letter(p[name_at])) {
+        return 0;
+    }
+    // The caller's masks stay in its registers: these are made anew.
+    lazy_masks<Window> m(p);
+    lazy_masks<Window> n(p + HTML_WINDOW);
+    const tag_bytes a = tag_bytes_of(m);
+    const tag_bytes b = tag_bytes_of(n);
+    const wide_mask name_ends = wide(m.mask[B_BLANK] | m.mask[B_SLASH] | a.gt,
+                                     n.mask[B_BLANK] | n.mask[B_SLASH] | b.gt) &
+                                (~wide_mask{0} << (name_at + 1));
+    if (name_ends == 0) {
+        return 0;
+    }
+    const std::uint64_t parity = Isa::prefix_xor(a.quote);
+    const wide_mask quote_parity =
+        wide(parity, Isa::prefix_xor(b.quote) ^ spread_top_bit(parity));
+    const tag_bits<wide_mask> t{wide(a.gt, b.gt), wide(a.quote, b.quote), wide(a.apos, b.apos),
+                                wide(a.eq, b.eq), wide(a.not_a_name, b.not_a_name)};
+    const std::size_t k = first_bit(name_ends);
+    const std::size_t end = tag_end_at_hand(t, quote_parity, k);
+    if (end == 0) {
+        return 0;
+    }
+    if (st.break_tags && h.verbatim_total == 0 && !h.quote_open && st.last_char == '>') {
+        put_byte(st, '\n');
+        st.last_char = 0;
+    }
+    start_name(h, p[name_at], end_tag);
+    append_name(h, p, name_at + 1, k);
+    html_end_tag(st, h, p[end - 1] == '/');
+    if (end + 1 > st.out.cap - st.out.len) {
+        flush_output(st);
+    }
+    std::memcpy(st.out.block + st.out.len, p, end + 1);
+    st.out.len += end + 1;
+    h.prev_byte = p[end];
+    return end + 1;
+}
+#endif
 
 // The length of the quote reference whose name starts at q (the name and
 // its ';'), or 0; the 11 bytes at q must be at hand.
@@ -744,6 +823,16 @@ void scan_html_windows(scan_state& st)
             pos += checked_steps<Window>(st, h, p);
             continue;
         }
+#ifdef __SIZEOF_INT128__
+        // A tag longer than the window, at its start (no '>' in it).
+        if (avail >= 2 * HTML_WINDOW && in_plain_prose(h) && m[B_GT] == 0) {
+            i = tag_over_two_windows<Isa, Window>(st, h, p);
+            if (i != 0) {
+                pos += i;
+                continue;
+            }
+        }
+#endif
         std::size_t copied = i; // the bytes before it written or replaced
         // Writes the bytes from copied to `to` as they are.
         const auto copy_to = [&](std::size_t to) {

@@ -26,6 +26,10 @@ inline std::string random_html(std::mt19937_64& rng, std::size_t max_tokens)
         "<svg>", "</svg>", "<MATH>", "</math>", "<svg/>", "<foreignObject>", "</foreignobject>",
         "<desc>", "</desc>", "<mtext>", "</mi>", "<span>", "<title/>", "<mi>", "</mtext>",
         "<foreignObject/>", "<input>", "</body>", "</br>",
+        // Tags longer than a window.
+        "<a class=\"reference internal\" href=\"../library/functions.html#print\" title=\"a > b\">",
+        "<img src=\"bilder/eine-lange-datei.png\" alt=\"Ein &quot;Bild&quot;\" width=\"100\" />",
+        "<svg width=\"100\" height=\"100\" viewBox=\"0 0 100 100\" xmlns=\"http://www.w3.org/2000/svg\"/>",
         // The inside of tags, piece by piece.
         "<a ", "<x y", "</a ", " b=", " b", "=", "='", "=\"", " =", "/=", " /", "/>", "\f",
         "\r", "\v"};
