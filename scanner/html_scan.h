@@ -123,7 +123,11 @@ template <class Window>
     case html_mode::raw:
         switch (h.raw) {
         case raw_state::data:
-            return m[B_LT];
+            // A '<' that neither '/' nor, in a script, '!' follows changes
+            // nothing (the window's last '<' stops: its follower is not in
+            // these masks).
+            return m[B_LT] & ((m[B_SLASH] | (h.raw_element == RAW_SCRIPT ? m[B_BANG] : 0)) >> 1 |
+                              std::uint64_t{1} << (HTML_WINDOW - 1));
         case raw_state::escaped:
         case raw_state::double_escaped:
             return m[B_DASH] | m[B_LT];
