@@ -54,9 +54,8 @@ struct lazy_masks {
     }
 
     // The masks a tag needs, all at once (the '>' alone may be there
-    // already: the rarer states ask for it by itself). Inlined in every
-    // loop, so the masks stay in registers.
-    [[gnu::always_inline]] void tag_masks()
+    // already: the rarer states ask for it by itself).
+    void tag_masks()
     {
         constexpr unsigned TAG_MASKS =
             1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
