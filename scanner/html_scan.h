@@ -338,6 +338,15 @@ template <class Isa, class Window>
     }
     start_name(h, p[name_at], end_tag);
     append_name(h, p, name_at + 1, k);
+    if (h.report != nullptr) {
+        // The tag's line ends counted before its end is reported on.
+        h.markup_line = h.line;
+        const wide_mask line_ends = wide(m.w.equal('\n'), n.w.equal('\n'));
+        const wide_mask upto_end = (wide_mask{2} << end) - 1;
+        const wide_mask in_tag = line_ends & upto_end;
+        h.line += static_cast<unsigned long>(__builtin_popcountll(static_cast<std::uint64_t>(in_tag)) +
+                                             __builtin_popcountll(static_cast<std::uint64_t>(in_tag >> 64)));
+    }
     html_end_tag(st, h, p[end - 1] == '/');
     if (end + 1 > st.out.cap - st.out.len) {
         flush_output(st);
@@ -823,7 +832,14 @@ void scan_html_windows(scan_state& st)
             }
         }
         if (h.report != nullptr) {
-            pos += checked_steps<Window>(st, h, p);
+#ifdef __SIZEOF_INT128__
+            // A tag longer than the window, at its start, outside a
+            // quotation (whose blank-line rule reads every byte).
+            if (avail >= 2 * HTML_WINDOW && in_plain_prose(h) && !h.quote_open && m[B_GT] == 0) {
+                i = tag_over_two_windows<Isa, Window>(st, h, p);
+            }
+#endif
+            pos += i != 0 ? i : checked_steps<Window>(st, h, p);
             continue;
         }
 #ifdef __SIZEOF_INT128__
