@@ -155,10 +155,10 @@ struct scalar_parts {
 // whose excess the next write covers: the input block has slack behind it,
 // and the output room covers the widest chunk. Inlined: its loop is short,
 // and a call would cost the windows' loop its registers.
-[[gnu::always_inline]] inline std::size_t copy_with_edits(unsigned char* o, const unsigned char* p, unsigned n,
-                                   std::uint64_t quotes, std::uint64_t quote_mask,
-                                   std::uint64_t breaks, std::uint64_t drops,
-                                   const quote_marks& marks)
+[[gnu::always_inline]] inline std::size_t
+copy_with_edits(unsigned char* o, const unsigned char* p, unsigned n, std::uint64_t quotes,
+                std::uint64_t quote_mask, std::uint64_t breaks, std::uint64_t drops,
+                const quote_marks& marks)
 {
     std::size_t k = 0;
     unsigned from = 0;

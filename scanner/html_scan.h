@@ -209,9 +209,10 @@ template <class Window>
             k[B_BLANK] | k[B_SLASH] | k[B_QUOTE] | k[B_APOS] | k[B_EQ]};
 }
 
+// lowest_bit for the width of each mask a tag is read with.
 [[gnu::always_inline]] inline std::size_t first_bit(std::uint64_t x)
 {
-    return static_cast<std::size_t>(__builtin_ctzll(x));
+    return lowest_bit(x);
 }
 
 #ifdef __SIZEOF_INT128__
@@ -843,7 +844,8 @@ void scan_html_windows(scan_state& st)
             continue;
         }
 #ifdef __SIZEOF_INT128__
-        // A tag longer than the window, at its start (no '>' in it).
+        // A tag longer than the window, at its start (no '>' in it). A call
+        // apart from --check's: one test for both made this loop dearer.
         if (avail >= 2 * HTML_WINDOW && in_plain_prose(h) && m[B_GT] == 0) {
             i = tag_over_two_windows<Isa, Window>(st, h, p);
             if (i != 0) {
