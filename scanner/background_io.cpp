@@ -23,6 +23,10 @@ namespace {
 constexpr unsigned RING_SLOTS = 8;
 constexpr std::size_t CACHE_LINE = 64;
 constexpr int READER_NICENESS = 5;
+// A regular file shorter than this goes through the pass's own thread: its
+// conversion and writing together take less than starting a thread and its
+// ring does.
+constexpr off_t THREADED_INPUT_MIN = off_t{4} << 20;
 // A side that had to wait sleeps until this many blocks are there for it:
 // waking a thread costs the waker more than handing over a block.
 constexpr unsigned WAKE_BATCH = RING_SLOTS / 2;
@@ -250,6 +254,14 @@ thread_plan plan_threads(const byte_source& source, const byte_sink& sink, bool 
     const int target = descriptor_of(sink);
     struct stat s {};
     if (target < 0 || ::fstat(target, &s) != 0 || (reporting && ::isatty(target) == 1)) {
+        return plan;
+    }
+    const int from = source.kind == io_kind::fd       ? source.fd
+                     : source.kind == io_kind::stream ? fileno(source.stream)
+                                                      : -1;
+    struct stat in {};
+    if (from >= 0 && ::fstat(from, &in) == 0 && S_ISREG(in.st_mode) &&
+        in.st_size < THREADED_INPUT_MIN) {
         return plan;
     }
     plan.writer = true;

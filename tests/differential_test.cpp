@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "background_io.h"
+#include "block_io.h"
 #include "convert_helper.h"
 #include "random_input.h"
 #include "reference_scanner.h"
@@ -139,6 +144,49 @@ TEST(differential_test, background_threads_give_the_same_output)
                 << (threads == io_threads::writer ? ", writer" : ", writer and reader");
         }
     }
+}
+
+// A thread and its ring cost more than they save on a page: a regular file
+// of a page's size is converted on the pass's own thread; a long one, or a
+// pipe whose length is not known, gets the writer.
+TEST(differential_test, threads_only_for_long_inputs)
+{
+    struct {
+        const char* source;
+        off_t size;
+        bool writer;
+    } const cases[] = {{"empty file", 0, false},
+                       {"page", 200 << 10, false},
+                       {"long file", off_t{64} << 20, true},
+                       {"pipe", -1, true}};
+    std::FILE* target = std::tmpfile();
+    ASSERT_NE(target, nullptr);
+    for (const auto& c : cases) {
+        int fds[2] = {-1, -1};
+        std::FILE* file = nullptr;
+        byte_source source;
+        source.kind = io_kind::fd;
+        if (c.size < 0) {
+            ASSERT_EQ(::pipe(fds), 0);
+            source.fd = fds[0];
+        } else {
+            file = std::tmpfile();
+            ASSERT_NE(file, nullptr);
+            ASSERT_EQ(::ftruncate(fileno(file), c.size), 0); // sparse: no bytes written
+            source.fd = fileno(file);
+        }
+        byte_sink sink;
+        sink.kind = io_kind::fd;
+        sink.fd = fileno(target);
+        EXPECT_EQ(plan_threads(source, sink, false).writer, c.writer) << c.source;
+        if (file != nullptr) {
+            std::fclose(file);
+        } else {
+            ::close(fds[0]);
+            ::close(fds[1]);
+        }
+    }
+    std::fclose(target);
 }
 
 // last_char is only consulted by -z, so only a direct look shows it kept
