@@ -21,8 +21,9 @@
 namespace {
 
 // The first block is read before the target is touched: a source that opens
-// but cannot be read must leave an existing target as it was.
-constexpr std::size_t FIRST_BLOCK = std::size_t{1} << 17;
+// but cannot be read must leave an existing target as it was. As long as
+// the conversion's own first read: no page more than that is touched.
+constexpr std::size_t FIRST_BLOCK = std::size_t{16} << 10;
 
 bool is_dash(const char* name)
 {

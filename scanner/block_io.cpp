@@ -20,6 +20,16 @@ namespace {
 // through a small block of their own with slack behind it.
 constexpr std::size_t MEMORY_TAIL = IN_BLOCK_SLACK;
 constexpr std::size_t MEMORY_SINK_MIN = 4096;
+// The first read and the first write of a descriptor or stream take this
+// much; each later one twice the last, up to a whole block. A page's first
+// touch costs more than a read or write call, so a short input touches
+// only the pages it needs of either block.
+constexpr std::size_t FIRST_BLOCK = std::size_t{16} << 10;
+
+std::size_t grown(std::size_t size, std::size_t limit)
+{
+    return size < limit / 2 ? 2 * size : limit;
+}
 
 void note_error(int& first, int error)
 {
@@ -149,13 +159,17 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
     st.in = input_blocks{};
     st.out = output_blocks{};
     st.in.source = source;
+    st.in.next_read = FIRST_BLOCK;
     st.out.sink = sink;
     const bool in_memory = source.kind == io_kind::memory;
     st.in.storage = allocate_bytes((in_memory ? MEMORY_TAIL : IN_BLOCK_SIZE) + IN_BLOCK_SLACK);
     if (st.in.storage == nullptr) {
         return false;
     }
-    std::memset(st.in.storage, 0, (in_memory ? MEMORY_TAIL : IN_BLOCK_SIZE) + IN_BLOCK_SLACK);
+    // The slack after what a read brings is zeroed after each read, so no
+    // page of the block is touched before a read needs it (a first touch is
+    // the dearest part of converting a page).
+    std::memset(st.in.storage, 0, (in_memory ? MEMORY_TAIL : 0) + IN_BLOCK_SLACK);
     st.in.block = st.in.storage;
     if (sink.kind == io_kind::memory) {
         // Room for about the input and its marks, so a conversion in memory
@@ -177,7 +191,7 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
         return false;
     }
     st.out.block = st.out.storage;
-    st.out.cap = OUT_BLOCK_SIZE;
+    st.out.cap = FIRST_BLOCK;
     return true;
 }
 
@@ -207,6 +221,7 @@ bool refill_input(scan_state& st)
     }
     in.pos = 0;
     std::size_t n = 0;
+    std::size_t asked = in.read_size;
     if (reader_running(st) || (in.refills > 0 && in.last_read_full && start_reader(st))) {
         n = take_read_block(st);
     } else if (in.source.kind == io_kind::memory) {
@@ -227,8 +242,11 @@ bool refill_input(scan_state& st)
         if (st.out.len > 0 && could_wait(in.source)) {
             flush_output(st);
         }
-        n = read_source(in.source, in.storage, in.read_size, in.error);
+        asked = in.next_read < in.read_size ? in.next_read : in.read_size;
+        n = read_source(in.source, in.storage, asked, in.error);
+        std::memset(in.storage + n, 0, IN_BLOCK_SLACK);
         in.block = in.storage;
+        in.next_read = grown(in.next_read, IN_BLOCK_SIZE);
     }
     if (n == 0) {
         // A failed read counts as the end of the input.
@@ -238,7 +256,7 @@ bool refill_input(scan_state& st)
     }
     in.len = n;
     ++in.refills;
-    in.last_read_full = n == in.read_size;
+    in.last_read_full = n == asked;
     return true;
 }
 
@@ -250,13 +268,15 @@ void fill_input(scan_state& st, std::size_t min)
     }
     while (!in.ended && in.len < min && in.len < IN_BLOCK_SIZE) {
         const std::size_t room = IN_BLOCK_SIZE - in.len;
-        const std::size_t n = read_source(in.source, in.storage + in.len,
-                                          room < in.read_size ? room : in.read_size, in.error);
+        const std::size_t most = in.read_size < in.next_read ? in.read_size : in.next_read;
+        const std::size_t n =
+            read_source(in.source, in.storage + in.len, room < most ? room : most, in.error);
         if (n == 0) {
             in.ended = true;
         }
         in.len += n;
     }
+    std::memset(in.storage + in.len, 0, IN_BLOCK_SLACK);
     in.refills = in.len > 0 ? 1 : 0;
 }
 
@@ -278,6 +298,7 @@ void flush_output(scan_state& st)
     if (out.len == 0) {
         return;
     }
+    out.cap = grown(out.cap, OUT_BLOCK_SIZE);
     if (writer_running(st) || (!st.in.ended && start_writer(st))) {
         hand_over_write_block(st);
         return;
