@@ -207,13 +207,15 @@ void abandon_ring(block_ring& ring)
     ring.wake_filler();
 }
 
-int descriptor_of(const byte_sink& sink)
+// The descriptor of a source or sink, or -1 in memory.
+template <class End>
+int descriptor_of(const End& end)
 {
-    switch (sink.kind) {
+    switch (end.kind) {
     case io_kind::fd:
-        return sink.fd;
+        return end.fd;
     case io_kind::stream:
-        return fileno(sink.stream);
+        return fileno(end.stream);
     case io_kind::memory:
         break;
     }
@@ -256,9 +258,7 @@ thread_plan plan_threads(const byte_source& source, const byte_sink& sink, bool 
     if (target < 0 || ::fstat(target, &s) != 0 || (reporting && ::isatty(target) == 1)) {
         return plan;
     }
-    const int from = source.kind == io_kind::fd       ? source.fd
-                     : source.kind == io_kind::stream ? fileno(source.stream)
-                                                      : -1;
+    const int from = descriptor_of(source);
     struct stat in {};
     if (from >= 0 && ::fstat(from, &in) == 0 && S_ISREG(in.st_mode) &&
         in.st_size < THREADED_INPUT_MIN) {

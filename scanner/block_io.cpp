@@ -31,6 +31,16 @@ std::size_t grown(std::size_t size, std::size_t limit)
     return size < limit / 2 ? 2 * size : limit;
 }
 
+// The most the next read of a descriptor or stream asks for.
+std::size_t read_ask(const input_blocks& in)
+{
+    std::size_t ask = FIRST_BLOCK;
+    for (unsigned long k = 0; k < in.refills && ask < IN_BLOCK_SIZE; ++k) {
+        ask = grown(ask, IN_BLOCK_SIZE);
+    }
+    return ask < in.read_size ? ask : in.read_size;
+}
+
 void note_error(int& first, int error)
 {
     if (first == 0) {
@@ -159,7 +169,6 @@ bool acquire_blocks(scan_state& st, const byte_source& source, const byte_sink& 
     st.in = input_blocks{};
     st.out = output_blocks{};
     st.in.source = source;
-    st.in.next_read = FIRST_BLOCK;
     st.out.sink = sink;
     const bool in_memory = source.kind == io_kind::memory;
     st.in.storage = allocate_bytes((in_memory ? MEMORY_TAIL : IN_BLOCK_SIZE) + IN_BLOCK_SLACK);
@@ -242,11 +251,10 @@ bool refill_input(scan_state& st)
         if (st.out.len > 0 && could_wait(in.source)) {
             flush_output(st);
         }
-        asked = in.next_read < in.read_size ? in.next_read : in.read_size;
+        asked = read_ask(in);
         n = read_source(in.source, in.storage, asked, in.error);
         std::memset(in.storage + n, 0, IN_BLOCK_SLACK);
         in.block = in.storage;
-        in.next_read = grown(in.next_read, IN_BLOCK_SIZE);
     }
     if (n == 0) {
         // A failed read counts as the end of the input.
@@ -268,7 +276,7 @@ void fill_input(scan_state& st, std::size_t min)
     }
     while (!in.ended && in.len < min && in.len < IN_BLOCK_SIZE) {
         const std::size_t room = IN_BLOCK_SIZE - in.len;
-        const std::size_t most = in.read_size < in.next_read ? in.read_size : in.next_read;
+        const std::size_t most = read_ask(in);
         const std::size_t n =
             read_source(in.source, in.storage + in.len, room < most ? room : most, in.error);
         if (n == 0) {

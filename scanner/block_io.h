@@ -51,7 +51,6 @@ struct input_blocks {
     bool ended = false;              // a read has yielded the end; it stays so
     int error = 0;                   // errno of the first failed read
     std::size_t read_size = IN_BLOCK_SIZE; // bytes asked for at once (1..IN_BLOCK_SIZE)
-    std::size_t next_read = IN_BLOCK_SIZE; // at most this much the next time
     unsigned long refills = 0;       // blocks read so far
     bool last_read_full = false;     // the last read filled all read_size bytes
     byte_source source;

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "background_io.h"
