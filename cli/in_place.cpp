@@ -14,6 +14,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -392,6 +393,10 @@ struct spare_file {
     folder_traits traits{-2, true};
     unsigned long moves = 0;    // names made for moves to other folders
     int folder_fd = -1;         // its folder, followed where that is renamed
+    off_t zeroed = 0;           // the length zeroed when it was taken
+    dev_t fs_dev = 0;           // the file system last looked at, and its kind
+    struct statfs fs {};
+    bool fs_known = false;
 
     spare_file() = default;
     spare_file(const spare_file&) = delete;
@@ -467,6 +472,26 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     return moved;
 }
 
+// Empties the spare open as fd (stat t). Where the file system can, its
+// text is zeroed and it keeps its blocks, and sp.zeroed tells how far: a
+// shorter new version is cut to its length once written. Freeing blocks
+// costs more than the conversion where the file system discards each freed
+// block at once and waits for the disk (ext4 mounted with discard). Either
+// way the old text's pages leave the file. The range zeroed ends on a
+// page's and a block's end: a page cut in part would be zeroed where it is,
+// pages handed out with it.
+bool empty_spare(spare_file& sp, int fd, const struct stat& t)
+{
+    const off_t page = std::max<off_t>(::sysconf(_SC_PAGESIZE), t.st_blksize);
+    sp.zeroed = (t.st_size + page - 1) / page * page;
+    if (sp.zeroed == 0 ||
+        ::fallocate(fd, FALLOC_FL_ZERO_RANGE | FALLOC_FL_KEEP_SIZE, 0, sp.zeroed) == 0) {
+        return true;
+    }
+    sp.zeroed = 0;
+    return ::ftruncate(fd, 0) == 0;
+}
+
 // Makes the spare, open as fd, what a new file for the file at real (stat
 // s) would be, or returns false. Under a write lease, which is granted only
 // while nobody else has the file open (a program that had the original
@@ -476,14 +501,15 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
 // extended attributes (an access list, a label would carry over), a new
 // file's inode flags, and a folder that gives a new file nothing else.
 // One who opened it meanwhile waited for the lease and finds it empty.
-bool make_spare_fresh(spare_file& sp, int fd, const std::string& real, const struct stat& s)
+bool make_spare_fresh(spare_file& sp, int fd, const struct stat& t, const std::string& real,
+                      const struct stat& s)
 {
     const folder_traits& traits = traits_for(sp, folder_of(real));
     if (traits.default_acl || traits.flags != sp.fresh_folder_flags ||
         ::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
         return false;
     }
-    const bool fresh = ::ftruncate(fd, 0) == 0 && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
+    const bool fresh = empty_spare(sp, fd, t) && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
                        ::fchown(fd, s.st_uid, s.st_gid) == 0 &&
                        ::flistxattr(fd, nullptr, 0) == 0 && inode_flags(fd) == sp.fresh_flags &&
                        ::fcntl(fd, F_GETLEASE) == F_WRLCK; // no one waiting
@@ -503,7 +529,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
     struct stat t {};
     const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
                       t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
-                      t.st_dev == s.st_dev && make_spare_fresh(sp, fd, real, s) &&
+                      t.st_dev == s.st_dev && make_spare_fresh(sp, fd, t, real, s) &&
                       move_spare(sp, slot, real);
     if (!fits) {
         if (fd >= 0) {
@@ -519,12 +545,13 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
 // above all, without which the mode's group bits (the list's mask) would
 // give its group the rights of the list's widest entry; and no access list
 // where the original has none (a new file takes one from its folder's
-// default list, which would give others rights the original never gave).
+// default list, which would give others rights the original never gave;
+// a bare file, a spare made fresh, has none to take).
 // false where the access list cannot be given or taken; other attributes go
 // where permitted. The file's capabilities are kept in capability: the
 // kernel takes them off at a change of owner and at a write, so they are
 // given last (give_capability).
-bool copy_attributes(int from, int to, std::string& capability)
+bool copy_attributes(int from, int to, bool bare, std::string& capability)
 {
     constexpr const char* ACCESS_LIST = "system.posix_acl_access";
     constexpr const char* CAPABILITY = "security.capability";
@@ -555,7 +582,7 @@ bool copy_attributes(int from, int to, std::string& capability)
             return false;
         }
     }
-    return had_list || ::fremovexattr(to, ACCESS_LIST) == 0 || errno == ENODATA ||
+    return had_list || bare || ::fremovexattr(to, ACCESS_LIST) == 0 || errno == ENODATA ||
            errno == ENOTSUP;
 }
 
@@ -633,8 +660,12 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // The file is this worker's from here: another name for it, met by
     // any worker, is passed over, as is the new version once it is made.
     // The file system's kind; unknown, it is taken for the loosest.
-    struct statfs fs {};
-    const bool known = ::fstatfs(in_fd, &fs) == 0;
+    if (!sp.fs_known || sp.fs_dev != s.st_dev) {
+        sp.fs_known = ::fstatfs(in_fd, &sp.fs) == 0;
+        sp.fs_dev = s.st_dev;
+    }
+    const bool known = sp.fs_known;
+    const struct statfs& fs = sp.fs;
     const bool loose = !known || loose_identity(static_cast<unsigned long>(fs.f_type));
     // Times in whole seconds (ext2 with small inodes, and others): a write
     // in the same second as the last change keeps them, so the bytes tell.
@@ -698,7 +729,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         return fail(what, error);
     };
     std::string capability;
-    if (!copy_attributes(in_fd, temp_fd, capability)) {
+    if (!copy_attributes(in_fd, temp_fd, recycled, capability)) {
         const int error = errno;
         quib_free(output);
         return abandon("kann nicht umgewandelt werden, Zugriffsliste nicht uebertragbar", error);
@@ -717,14 +748,22 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
     }
     if (in_memory) {
-        const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len);
+        const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len) &&
+                             (!recycled || static_cast<off_t>(output_len) >= sp.zeroed ||
+                              ::ftruncate(temp_fd, static_cast<off_t>(output_len)) == 0);
         const int error = errno;
         quib_free(output);
         if (!written) {
             return abandon("konnte nicht geschrieben werden", error);
         }
     } else {
-        const int rc = quib_convert_fd(in_fd, temp_fd, &q);
+        int rc = quib_convert_fd(in_fd, temp_fd, &q);
+        if (rc == QUIB_OK && recycled) {
+            const off_t end = ::lseek(temp_fd, 0, SEEK_CUR);
+            if (end < 0 || (end < sp.zeroed && ::ftruncate(temp_fd, end) != 0)) {
+                rc = QUIB_ERROR_WRITE;
+            }
+        }
         const int error = errno;
         // Whether the conversion changed nothing, told here by the bytes.
         struct stat out {};
@@ -854,6 +893,31 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     return true;
 }
 
+// Puts the names of each run of files in one folder smallest first. A
+// worker's spare holds the last file's old text, and the next new version
+// takes its blocks: a larger one adds to them, a smaller one frees the
+// rest. A name that cannot be looked up counts as empty; it fails later.
+void smallest_first(std::vector<const char*>& files)
+{
+    std::vector<std::pair<off_t, const char*>> sized;
+    sized.reserve(files.size());
+    for (const char* f : files) {
+        struct stat t {};
+        sized.emplace_back(::stat(f, &t) == 0 ? t.st_size : 0, f);
+    }
+    for (std::size_t i = 0, j = 0; i < sized.size(); i = j) {
+        const std::string folder = folder_of(sized[i].second);
+        for (j = i + 1; j < sized.size() && folder_of(sized[j].second) == folder; ++j) {
+        }
+        std::stable_sort(sized.begin() + static_cast<std::ptrdiff_t>(i),
+                         sized.begin() + static_cast<std::ptrdiff_t>(j),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        files[i] = sized[i].second;
+    }
+}
+
 // Each worker takes the files of its own share of the list, in order, then
 // helps with the others' rests: files named together mostly share a folder,
 // and two workers creating and renaming files in one folder wait for each
@@ -908,6 +972,7 @@ int run_in_place(const char* program_name, int argc, char** argv)
         std::fprintf(stderr, "%s: --in-place ohne Datei\n", program_name);
         return EXIT_FILE_ERROR;
     }
+    smallest_first(b.files);
     catch_signals();
     // A lease taken on a spare is broken by anyone who opens it; quib looks
     // for that itself (F_GETLEASE) and is not to be ended by the signal.

@@ -673,7 +673,7 @@ TEST_F(cli_test, in_place_beyond_the_file_size_limit_fails_one_file)
 // a pipe), and no attribute of that file may carry over, while each file
 // keeps its own; a shorter text must not keep the end of a longer one, also
 // where the file is too big to be converted in memory. One processor: one
-// worker, the files in order.
+// worker, the files in order (of one folder the smaller first).
 TEST_F(cli_test, in_place_gives_no_file_what_another_had)
 {
     spit(dir / "s.html", "\"s\"");
@@ -692,7 +692,8 @@ TEST_F(cli_test, in_place_gives_no_file_what_another_had)
     const std::string less(17 << 20, 'l');
     spit(dir / "y.html", "\"y\"");
     spit(dir / "big.html", "\"" + big);
-    spit(dir / "less.html", "\"" + less);
+    fs::create_directory(dir / "sub");
+    spit(dir / "sub/less.html", "\"" + less);
     const int reader = ::open((dir / "y.html").c_str(), O_RDONLY | O_CLOEXEC);
     run_setup s;
     s.in_child = [] {
@@ -702,7 +703,7 @@ TEST_F(cli_test, in_place_gives_no_file_what_another_had)
         ::sched_setaffinity(0, sizeof one, &one);
     };
     const run_result r = run(
-        {"--in-place", "s.html", "t.html", "x.html", "y.html", "big.html", "less.html"}, dir, s);
+        {"--in-place", "s.html", "t.html", "x.html", "y.html", "big.html", "sub/less.html"}, dir, s);
     EXPECT_EQ(r.status, 0) << r.err;
     char piped[4] = {};
     EXPECT_EQ(::read(pipe_fds[0], piped, 3), 3);
@@ -716,9 +717,10 @@ TEST_F(cli_test, in_place_gives_no_file_what_another_had)
     EXPECT_STREQ(old, "\"y\"") << "the old text a reader holds was overwritten";
     ::close(reader);
     EXPECT_LT(::getxattr((dir / "y.html").c_str(), "user.quib", value, sizeof value), 0);
-    EXPECT_TRUE(slurp(dir / "less.html") == "\x84" + less) << "less.html differs";
-    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"big.html", "less.html", "s.html",
-                                                       "t.html", "x.html", "y.html"}));
+    EXPECT_TRUE(slurp(dir / "sub/less.html") == "\x84" + less) << "less.html differs";
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"big.html", "s.html", "sub", "t.html",
+                                                       "x.html", "y.html"}));
+    EXPECT_EQ(names_in(dir / "sub"), (std::vector<std::string>{"less.html"}));
 }
 
 // Converted by its owner, who is not root, a file keeps its set-user-ID
