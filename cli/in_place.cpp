@@ -131,8 +131,10 @@ void catch_signals()
 
 // A worker's part of the list: files [next, end), taken one by one.
 struct share {
+    std::size_t begin = 0;
     std::atomic<std::size_t> next{0};
     std::size_t end = 0;
+    std::once_flag ordered; // by the first worker to come to it
 };
 
 struct batch {
@@ -897,13 +899,13 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
 // worker's spare holds the last file's old text, and the next new version
 // takes its blocks: a larger one adds to them, a smaller one frees the
 // rest. A name that cannot be looked up counts as empty; it fails later.
-void smallest_first(std::vector<const char*>& files)
+void smallest_first(const char** files, std::size_t count)
 {
     std::vector<std::pair<off_t, const char*>> sized;
-    sized.reserve(files.size());
-    for (const char* f : files) {
+    sized.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
         struct stat t {};
-        sized.emplace_back(::stat(f, &t) == 0 ? t.st_size : 0, f);
+        sized.emplace_back(::stat(files[i], &t) == 0 ? t.st_size : 0, files[i]);
     }
     for (std::size_t i = 0, j = 0; i < sized.size(); i = j) {
         const std::string folder = folder_of(sized[i].second);
@@ -913,12 +915,13 @@ void smallest_first(std::vector<const char*>& files)
                          sized.begin() + static_cast<std::ptrdiff_t>(j),
                          [](const auto& x, const auto& y) { return x.first < y.first; });
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         files[i] = sized[i].second;
     }
 }
 
-// Each worker takes the files of its own share of the list, in order, then
+// Each worker puts the files of its own share of the list in order and
+// takes them one by one, then
 // helps with the others' rests: files named together mostly share a folder,
 // and two workers creating and renaming files in one folder wait for each
 // other in the kernel.
@@ -927,6 +930,8 @@ void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
     spare_file sp;
     for (std::size_t k = 0; k < workers; ++k) {
         share& s = b.shares[(worker + k) % workers];
+        std::call_once(s.ordered,
+                       [&] { smallest_first(b.files.data() + s.begin, s.end - s.begin); });
         for (;;) {
             const std::size_t i = s.next.fetch_add(1);
             if (i >= s.end) {
@@ -972,7 +977,6 @@ int run_in_place(const char* program_name, int argc, char** argv)
         std::fprintf(stderr, "%s: --in-place ohne Datei\n", program_name);
         return EXIT_FILE_ERROR;
     }
-    smallest_first(b.files);
     catch_signals();
     // A lease taken on a spare is broken by anyone who opens it; quib looks
     // for that itself (F_GETLEASE) and is not to be ended by the signal.
@@ -985,7 +989,8 @@ int run_in_place(const char* program_name, int argc, char** argv)
     std::size_t workers = processors == 0 ? 1 : processors;
     workers = std::min<std::size_t>({workers, b.files.size(), MAX_WORKERS});
     for (std::size_t w = 0; w < workers; ++w) {
-        b.shares[w].next.store(b.files.size() * w / workers);
+        b.shares[w].begin = b.files.size() * w / workers;
+        b.shares[w].next.store(b.shares[w].begin);
         b.shares[w].end = b.files.size() * (w + 1) / workers;
     }
     std::vector<std::thread> pool;
