@@ -474,7 +474,8 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     return moved;
 }
 
-// Empties the spare open as fd (stat t). Where the file system can, its
+// Empties the spare open as fd, under the lease (its length read before
+// the lease could have grown meanwhile). Where the file system can, its
 // text is zeroed and it keeps its blocks, and sp.zeroed tells how far: a
 // shorter new version is cut to its length once written. Freeing blocks
 // costs more than the conversion where the file system discards each freed
@@ -482,8 +483,12 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
 // way the old text's pages leave the file. The range zeroed ends on a
 // page's and a block's end: a page cut in part would be zeroed where it is,
 // pages handed out with it.
-bool empty_spare(spare_file& sp, int fd, const struct stat& t)
+bool empty_spare(spare_file& sp, int fd)
 {
+    struct stat t {};
+    if (::fstat(fd, &t) != 0) {
+        return false;
+    }
     const off_t page = std::max<off_t>(::sysconf(_SC_PAGESIZE), t.st_blksize);
     sp.zeroed = (t.st_size + page - 1) / page * page;
     if (sp.zeroed == 0 ||
@@ -503,15 +508,14 @@ bool empty_spare(spare_file& sp, int fd, const struct stat& t)
 // extended attributes (an access list, a label would carry over), a new
 // file's inode flags, and a folder that gives a new file nothing else.
 // One who opened it meanwhile waited for the lease and finds it empty.
-bool make_spare_fresh(spare_file& sp, int fd, const struct stat& t, const std::string& real,
-                      const struct stat& s)
+bool make_spare_fresh(spare_file& sp, int fd, const std::string& real, const struct stat& s)
 {
     const folder_traits& traits = traits_for(sp, folder_of(real));
     if (traits.default_acl || traits.flags != sp.fresh_folder_flags ||
         ::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
         return false;
     }
-    const bool fresh = empty_spare(sp, fd, t) && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
+    const bool fresh = empty_spare(sp, fd) && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 &&
                        ::fchown(fd, s.st_uid, s.st_gid) == 0 &&
                        ::flistxattr(fd, nullptr, 0) == 0 && inode_flags(fd) == sp.fresh_flags &&
                        ::fcntl(fd, F_GETLEASE) == F_WRLCK; // no one waiting
@@ -531,7 +535,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
     struct stat t {};
     const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
                       t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
-                      t.st_dev == s.st_dev && make_spare_fresh(sp, fd, t, real, s) &&
+                      t.st_dev == s.st_dev && make_spare_fresh(sp, fd, real, s) &&
                       move_spare(sp, slot, real);
     if (!fits) {
         if (fd >= 0) {
