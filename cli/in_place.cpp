@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 #include <chrono>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +43,8 @@ namespace {
 constexpr off_t IN_MEMORY_MAX = off_t{16} << 20;
 constexpr unsigned MAX_WORKERS = 64;
 constexpr std::size_t TEMP_PATH_MAX = PATH_MAX + 32;
+// cachestat(2), the same number on every architecture (Linux 6.5).
+constexpr long CACHESTAT = 451;
 
 // The new files being written, one slot per worker, for the signal handler:
 // a batch that is killed leaves every original as it was or converted, and
@@ -395,7 +400,7 @@ struct spare_file {
     folder_traits traits{-2, true};
     unsigned long moves = 0;    // names made for moves to other folders
     int folder_fd = -1;         // its folder, followed where that is renamed
-    off_t zeroed = 0;           // the length zeroed when it was taken
+    off_t cut_below = 0;        // a new version shorter is cut (empty_spare)
     dev_t fs_dev = 0;           // the file system last looked at, and its kind
     struct statfs fs {};
     bool fs_known = false;
@@ -474,15 +479,33 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     return moved;
 }
 
+// Whether the page cache holds any of the file open as fd from offset from
+// on: past the end of its last page that is a page of several (a folio)
+// kept across a cut because a pipe or a mapping held it. Unknown (a kernel
+// before 6.5, without cachestat): yes.
+bool cached_from(int fd, off_t from)
+{
+    struct {
+        std::uint64_t off, len; // len 0: to the end
+    } range{static_cast<std::uint64_t>(from), 0};
+    struct {
+        std::uint64_t cache, dirty, writeback, evicted, recently_evicted;
+    } pages{};
+    return ::syscall(CACHESTAT, fd, &range, &pages, 0) != 0 || pages.cache != 0;
+}
+
 // Empties the spare open as fd, under the lease (its length read before
 // the lease could have grown meanwhile). Where the file system can, its
-// text is zeroed and it keeps its blocks, and sp.zeroed tells how far: a
-// shorter new version is cut to its length once written. Freeing blocks
-// costs more than the conversion where the file system discards each freed
-// block at once and waits for the disk (ext4 mounted with discard). Either
-// way the old text's pages leave the file. The range zeroed ends on a
-// page's and a block's end: a page cut in part would be zeroed where it is,
-// pages handed out with it.
+// text is zeroed and it keeps its blocks, and sp.cut_below tells where a
+// new version is cut to its length once written: one shorter than the old
+// text, or any where blocks lie past the range zeroed (reserved past the
+// end, which the next file must not keep). Freeing blocks costs more than the
+// conversion where the file system discards each freed block at once and
+// waits for the disk (ext4 mounted with discard). Either way the old text's
+// pages leave the file: the range zeroed ends on a page's and a block's
+// end, and where a page of the cache reaches past it, the spare is
+// truncated instead (a page cut in part would be zeroed where it is, with
+// the pages handed out from it).
 bool empty_spare(spare_file& sp, int fd)
 {
     struct stat t {};
@@ -490,12 +513,15 @@ bool empty_spare(spare_file& sp, int fd)
         return false;
     }
     const off_t page = std::max<off_t>(::sysconf(_SC_PAGESIZE), t.st_blksize);
-    sp.zeroed = (t.st_size + page - 1) / page * page;
-    if (sp.zeroed == 0 ||
-        ::fallocate(fd, FALLOC_FL_ZERO_RANGE | FALLOC_FL_KEEP_SIZE, 0, sp.zeroed) == 0) {
+    const off_t whole = (t.st_size + page - 1) / page * page;
+    if (whole == 0 ||
+        (!cached_from(fd, whole) &&
+         ::fallocate(fd, FALLOC_FL_ZERO_RANGE | FALLOC_FL_KEEP_SIZE, 0, whole) == 0)) {
+        constexpr off_t SECTOR = 512; // the unit of st_blocks
+        sp.cut_below = t.st_blocks * SECTOR > whole ? std::numeric_limits<off_t>::max() : t.st_size;
         return true;
     }
-    sp.zeroed = 0;
+    sp.cut_below = 0;
     return ::ftruncate(fd, 0) == 0;
 }
 
@@ -531,7 +557,8 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
         return -1;
     }
     sp.have = false;
-    const int fd = ::open(slot.path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // For reading too: a streamed conversion compares it with the original.
+    const int fd = ::open(slot.path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat t {};
     const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
                       t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
@@ -755,7 +782,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     if (in_memory) {
         const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len) &&
-                             (!recycled || static_cast<off_t>(output_len) >= sp.zeroed ||
+                             (!recycled || static_cast<off_t>(output_len) >= sp.cut_below ||
                               ::ftruncate(temp_fd, static_cast<off_t>(output_len)) == 0);
         const int error = errno;
         quib_free(output);
@@ -766,7 +793,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         int rc = quib_convert_fd(in_fd, temp_fd, &q);
         if (rc == QUIB_OK && recycled) {
             const off_t end = ::lseek(temp_fd, 0, SEEK_CUR);
-            if (end < 0 || (end < sp.zeroed && ::ftruncate(temp_fd, end) != 0)) {
+            if (end < 0 || (end < sp.cut_below && ::ftruncate(temp_fd, end) != 0)) {
                 rc = QUIB_ERROR_WRITE;
             }
         }

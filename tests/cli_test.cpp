@@ -431,6 +431,20 @@ uid_t unprivileged_user()
     return ::geteuid() == 0 ? 65534 : 0;
 }
 
+// One processor: one worker of --in-place, which takes the files in order
+// (of one folder the smaller first), each into the last one's inode.
+run_setup on_one_processor()
+{
+    run_setup s;
+    s.in_child = [] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        ::sched_setaffinity(0, sizeof one, &one);
+    };
+    return s;
+}
+
 run_setup as_nobody(const fs::path& dir)
 {
     fs::permissions(dir, fs::perms::all);
@@ -695,15 +709,9 @@ TEST_F(cli_test, in_place_gives_no_file_what_another_had)
     fs::create_directory(dir / "sub");
     spit(dir / "sub/less.html", "\"" + less);
     const int reader = ::open((dir / "y.html").c_str(), O_RDONLY | O_CLOEXEC);
-    run_setup s;
-    s.in_child = [] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(0, &one);
-        ::sched_setaffinity(0, sizeof one, &one);
-    };
     const run_result r = run(
-        {"--in-place", "s.html", "t.html", "x.html", "y.html", "big.html", "sub/less.html"}, dir, s);
+        {"--in-place", "s.html", "t.html", "x.html", "y.html", "big.html", "sub/less.html"}, dir,
+        on_one_processor());
     EXPECT_EQ(r.status, 0) << r.err;
     char piped[4] = {};
     EXPECT_EQ(::read(pipe_fds[0], piped, 3), 3);
@@ -859,17 +867,60 @@ TEST_F(cli_test, in_place_leaves_a_file_written_to_meanwhile)
 }
 
 // A file beyond what is converted in memory that the conversion would not
-// change is left as it is too: the same inode, not a copy.
+// change is left as it is too: the same inode, not a copy, also where its
+// new version went into the inode of the file converted before it.
 TEST_F(cli_test, in_place_leaves_a_large_file_without_quotes_as_it_is)
 {
     spit(dir / "a.txt", std::string((std::size_t{17} << 20) + 1, 'x'));
+    spit(dir / "b.txt", "\"b\"");
     struct stat before {};
     ASSERT_EQ(::stat((dir / "a.txt").c_str(), &before), 0);
-    const run_result r = run({"--in-place", "a.txt"}, dir);
+    const run_result r = run({"--in-place", "a.txt", "b.txt"}, dir, on_one_processor());
     ASSERT_EQ(r.status, 0) << r.err;
     struct stat after {};
     ASSERT_EQ(::stat((dir / "a.txt").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+// A file's inode that takes the next file's new version gives it none of
+// its blocks reserved past its end, and pages of it in a pipe keep their
+// text also where the file was cut while they were there (the kernel may
+// keep a page of several pages across the cut).
+TEST_F(cli_test, in_place_gives_no_reserved_block_and_zeroes_no_page_in_a_pipe)
+{
+    // In this order, the smaller first: a.txt, p.txt, b.txt; each takes the
+    // inode of the one before.
+    spit(dir / "p.txt", "\"p\"" + std::string(4097, 'p'));
+    const int reserving = ::open((dir / "p.txt").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(reserving, 0);
+    const bool reserved = ::fallocate(reserving, FALLOC_FL_KEEP_SIZE, 0, 10 << 20) == 0;
+    ::close(reserving);
+    std::string cut;
+    while (cut.size() < 8192) {
+        cut += "AAAA \"alt\" ";
+    }
+    cut.resize(8192);
+    spit(dir / "a.txt", cut); // one write: the kernel may cache it as one page of two
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const int spliced = ::open((dir / "a.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::splice(spliced, nullptr, pipe_fds[1], nullptr, 16, 0), 16);
+    ::close(spliced);
+    ASSERT_EQ(::truncate((dir / "a.txt").c_str(), 4000), 0);
+    spit(dir / "b.txt", std::string(9000, 'b') + "\"b\"");
+    const run_result r = run({"--in-place", "p.txt", "a.txt", "b.txt"}, dir, on_one_processor());
+    EXPECT_EQ(r.status, 0) << r.err;
+    char piped[17] = {};
+    EXPECT_EQ(::read(pipe_fds[0], piped, 16), 16);
+    EXPECT_EQ(std::string(piped), cut.substr(0, 16)) << "the old text in a pipe was zeroed";
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    EXPECT_EQ(slurp(dir / "b.txt"), std::string(9000, 'b') + "\x84" "b\x93");
+    struct stat b {};
+    ASSERT_EQ(::stat((dir / "b.txt").c_str(), &b), 0);
+    if (reserved) {
+        EXPECT_LT(b.st_blocks * 512, 1 << 20) << "b.txt kept the blocks reserved past p.txt's end";
+    }
 }
 
 // A batch killed at any moment leaves each original as it was or fully
