@@ -514,11 +514,16 @@ bool empty_spare(spare_file& sp, int fd)
     }
     const off_t page = std::max<off_t>(::sysconf(_SC_PAGESIZE), t.st_blksize);
     const off_t whole = (t.st_size + page - 1) / page * page;
+    // Zeroed, the range holds blocks throughout (holes filled); any more
+    // lie past it.
+    struct stat zeroed {};
     if (whole == 0 ||
         (!cached_from(fd, whole) &&
-         ::fallocate(fd, FALLOC_FL_ZERO_RANGE | FALLOC_FL_KEEP_SIZE, 0, whole) == 0)) {
+         ::fallocate(fd, FALLOC_FL_ZERO_RANGE | FALLOC_FL_KEEP_SIZE, 0, whole) == 0 &&
+         ::fstat(fd, &zeroed) == 0)) {
         constexpr off_t SECTOR = 512; // the unit of st_blocks
-        sp.cut_below = t.st_blocks * SECTOR > whole ? std::numeric_limits<off_t>::max() : t.st_size;
+        const blkcnt_t blocks = whole == 0 ? t.st_blocks : zeroed.st_blocks;
+        sp.cut_below = blocks * SECTOR > whole ? std::numeric_limits<off_t>::max() : t.st_size;
         return true;
     }
     sp.cut_below = 0;
