@@ -43,8 +43,15 @@ namespace {
 constexpr off_t IN_MEMORY_MAX = off_t{16} << 20;
 constexpr unsigned MAX_WORKERS = 64;
 constexpr std::size_t TEMP_PATH_MAX = PATH_MAX + 32;
-// cachestat(2), the same number on every architecture (Linux 6.5).
+// cachestat(2) (Linux 6.5), by its number where the headers are older: the
+// same on every architecture but alpha, where it is not asked for.
+#if defined(__NR_cachestat)
+constexpr long CACHESTAT = __NR_cachestat;
+#elif defined(__alpha__)
+constexpr long CACHESTAT = -1;
+#else
 constexpr long CACHESTAT = 451;
+#endif
 
 // The new files being written, one slot per worker, for the signal handler:
 // a batch that is killed leaves every original as it was or converted, and
@@ -491,7 +498,7 @@ bool cached_from(int fd, off_t from)
     struct {
         std::uint64_t cache, dirty, writeback, evicted, recently_evicted;
     } pages{};
-    return ::syscall(CACHESTAT, fd, &range, &pages, 0) != 0 || pages.cache != 0;
+    return CACHESTAT < 0 || ::syscall(CACHESTAT, fd, &range, &pages, 0) != 0 || pages.cache != 0;
 }
 
 // Empties the spare open as fd, under the lease (its length read before
