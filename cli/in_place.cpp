@@ -407,7 +407,8 @@ struct spare_file {
     folder_traits traits{-2, true};
     unsigned long moves = 0;    // names made for moves to other folders
     int folder_fd = -1;         // its folder, followed where that is renamed
-    off_t cut_below = 0;        // a new version shorter is cut (empty_spare)
+    off_t cut_below = 0;        // a new version shorter is cut (empty_spare);
+                                // 0 for a new file
     dev_t fs_dev = 0;           // the file system last looked at, and its kind
     struct statfs fs {};
     bool fs_known = false;
@@ -561,10 +562,18 @@ bool make_spare_fresh(spare_file& sp, int fd, const std::string& real, const str
     return fresh;
 }
 
+// Ends the new version written into fd at its length end, where the spare
+// it went into holds more (empty_spare).
+bool cut_to(const spare_file& sp, int fd, off_t end)
+{
+    return end >= sp.cut_below || ::ftruncate(fd, end) == 0;
+}
+
 // The spare, open for the new version of the file at real (stat s), or -1
 // (then it is removed, and a new file is made).
 int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const struct stat& s)
 {
+    sp.cut_below = 0;
     if (!sp.have) {
         return -1;
     }
@@ -581,6 +590,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
             ::close(fd);
         }
         drop_spare(sp, slot);
+        sp.cut_below = 0;
         return -1;
     }
     return fd;
@@ -794,8 +804,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     if (in_memory) {
         const bool written = write_all(temp_fd, static_cast<const char*>(output), output_len) &&
-                             (!recycled || static_cast<off_t>(output_len) >= sp.cut_below ||
-                              ::ftruncate(temp_fd, static_cast<off_t>(output_len)) == 0);
+                             cut_to(sp, temp_fd, static_cast<off_t>(output_len));
         const int error = errno;
         quib_free(output);
         if (!written) {
@@ -803,9 +812,9 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
     } else {
         int rc = quib_convert_fd(in_fd, temp_fd, &q);
-        if (rc == QUIB_OK && recycled) {
+        if (rc == QUIB_OK && sp.cut_below > 0) {
             const off_t end = ::lseek(temp_fd, 0, SEEK_CUR);
-            if (end < 0 || (end < sp.cut_below && ::ftruncate(temp_fd, end) != 0)) {
+            if (end < 0 || !cut_to(sp, temp_fd, end)) {
                 rc = QUIB_ERROR_WRITE;
             }
         }
