@@ -2,6 +2,7 @@
 // conversion.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -77,6 +78,57 @@ std::size_t next_tag_stop(const unsigned char* b, std::size_t i, std::size_t len
     return len;
 }
 
+#if defined(__SSE2__)
+constexpr std::size_t TAG_SPAN = 64;
+
+struct tag_span_masks {
+    std::uint64_t open;      // '<'
+    std::uint64_t close;     // '>'
+    std::uint64_t backslash;
+};
+
+// The '<', '>' and '\\' of the 64 bytes at b, one bit each.
+tag_span_masks tag_masks_of(const unsigned char* b)
+{
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    tag_span_masks m{0, 0, 0};
+    for (unsigned k = 0; k < TAG_SPAN / 16; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
+        const auto bits = [&](__m128i c) {
+            return static_cast<std::uint64_t>(static_cast<unsigned>(
+                       _mm_movemask_epi8(_mm_cmpeq_epi8(v, c))))
+                   << (16 * k);
+        };
+        m.open |= bits(lt);
+        m.close |= bits(gt);
+        m.backslash |= bits(backslash);
+    }
+    return m;
+}
+
+// Goes over whole spans of 64 bytes from i inside a tag nested depth deep:
+// each '<' one level more, each '>' one less. Stops at the span where the
+// tag ends or a backslash comes, with i at that span and depth as before
+// it, or where fewer than 64 bytes are left. A script's text that a '<'
+// has taken for a tag can nest thousands deep and run to the input's end,
+// so a span is mostly passed by its counts alone.
+void pass_tag_spans(const unsigned char* b, std::size_t& i, std::size_t len,
+                    std::size_t& depth, bool& saw_end)
+{
+    for (; len - i >= TAG_SPAN; i += TAG_SPAN) {
+        const tag_span_masks m = tag_masks_of(b + i);
+        const auto closes = static_cast<std::size_t>(__builtin_popcountll(m.close));
+        if (m.backslash != 0 || closes >= depth) {
+            return;
+        }
+        depth += static_cast<std::size_t>(__builtin_popcountll(m.open)) - closes;
+        saw_end = saw_end || closes != 0;
+    }
+}
+#endif
+
 // Inside a tag: the bytes up to the next backslash (or the block's end, or
 // the tag's end) in one loop, nested levels counted as they come, copied at
 // once, and told to --check at once. Returns true where the tag has ended.
@@ -88,21 +140,37 @@ bool copy_tag_run(scan_state& st, std::size_t& depth_of_tag)
     bool ended = false;
     bool saw_end = false;
     std::size_t depth = depth_of_tag; // in a register, not stored at every '<'
-    for (; i < st.in.len; ++i) {
-        const unsigned char c = b[i];
-        if (c == '<') {
-            ++depth;
-        } else if (c == '>') {
-            saw_end = true;
-            if (--depth == 0) {
-                ++i;
-                ended = true;
+    const std::size_t len = st.in.len;
+    bool stopped = false; // at the tag's end or a backslash
+    while (!stopped && i < len) {
+        // Spans that cannot end the tag at once; then the next span, or the
+        // rest, a stop at a time.
+#if defined(__SSE2__)
+        if (st.scan_chunks != nullptr) { // not on the byte path, the one to equal
+            pass_tag_spans(b, i, len, depth, saw_end);
+        }
+        const std::size_t until = len - i > TAG_SPAN ? i + TAG_SPAN : len;
+#else
+        const std::size_t until = len;
+#endif
+        for (; i < until; ++i) {
+            const unsigned char c = b[i];
+            if (c == '<') {
+                ++depth;
+            } else if (c == '>') {
+                saw_end = true;
+                if (--depth == 0) {
+                    ++i;
+                    ended = true;
+                    stopped = true;
+                    break;
+                }
+            } else if (c == '\\') {
+                stopped = true;
                 break;
+            } else {
+                i = next_tag_stop(b, i, until) - 1; // over the bytes before the next
             }
-        } else if (c == '\\') {
-            break;
-        } else {
-            i = next_tag_stop(b, i, st.in.len) - 1; // over the bytes before the next
         }
     }
     depth_of_tag = depth;

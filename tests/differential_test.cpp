@@ -189,8 +189,8 @@ TEST(differential_test, threads_only_for_long_inputs)
 }
 
 // last_char is only consulted by -z, so only a direct look shows it kept
-// exactly: after inputs that end without a later event (in an open tag, or
-// an entity), from chunks that passed entities reaching into the next chunk
+// exactly: after inputs that end without a later event (in an open tag, a
+// nested one, or an entity), from chunks that passed entities reaching into the next chunk
 // or followed by more letters than a name takes.
 TEST(differential_test, last_char_is_kept_exactly)
 {
@@ -204,6 +204,10 @@ TEST(differential_test, last_char_is_kept_exactly)
                              tail + std::string(70, 'z'));
             inputs.push_back(std::string(at, 'x') + "&abcdefgh;" + tail + std::string(70, 'z'));
         }
+    }
+    // A nested tag left open at the end, a '>' of it far from the stops.
+    for (std::size_t at = 0; at < 260; at += 13) {
+        inputs.push_back("<a <b " + std::string(at, 'x') + ">" + std::string(260, 'y'));
     }
     // Names of up to ENTITY_NAME_MAX bytes and longer runs of letters after
     // an '&': the letters past the name are text again.
