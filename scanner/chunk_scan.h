@@ -141,9 +141,11 @@ struct scalar_parts {
                                      unsigned char open, unsigned char close)
     {
         std::memcpy(o, p, CHUNK);
+        // Opening and closing quotes alternate: picked without a branch.
+        const unsigned char flip = open ^ close;
         for (std::uint64_t q = opens | closes; q != 0; q &= q - 1) {
             const unsigned i = lowest_bit(q);
-            o[i] = (opens >> i & 1) != 0 ? open : close;
+            o[i] = static_cast<unsigned char>(close ^ (flip & -static_cast<unsigned>(opens >> i & 1)));
         }
     }
 };
@@ -443,7 +445,9 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
     const unsigned char* last_chunk = run.last_chunk;
     std::uint64_t last_events = run.last_events;
     std::uint64_t carried = run.carried_entity_bytes;
-    while (p <= run.last_p && o <= run.last_o) {
+    const unsigned char* const last_p = run.last_p;
+    const unsigned char* const last_o = run.last_o;
+    while (p <= last_p && o <= last_o) {
         __builtin_prefetch(p + PREFETCH_DISTANCE);
         const chunk_masks m = Isa::classify(p);
         // Without a '<' or an open tag, every '>' is an ordinary byte.
@@ -459,7 +463,7 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
         std::uint64_t entity_bytes = carried;
         if (const std::uint64_t amps = m.amp & ~tag_mask; amps != 0) {
             std::uint64_t reaching_on = 0;
-            const std::size_t room = static_cast<std::size_t>(run.last_p - p) + CHUNK;
+            const std::size_t room = static_cast<std::size_t>(last_p - p) + CHUNK;
             if (pass_plain_entities<Isa>(p, m, amps, room, entity_bytes, reaching_on) != 0) {
                 break;
             }
