@@ -52,7 +52,7 @@ for kind in "${corpora[@]}"; do
   cat "$f" > /dev/null
   for impl in "${impls[@]}"; do
     q="QUIB_IMPLEMENTATION=$impl $quib"
-    row "$kind $impl file" "rm -f $work/out.cat; cat $f > $work/out.cat" "rm -f $work/out.quib; $q $f $work/out.quib"
+    row "$kind $impl file" "cat $f > $work/out.cat" "$q $f $work/out.quib"
     row "$kind $impl null" "cat $f > /dev/null" "$q $f /dev/null"
     row "$kind $impl pipe" "cat $f | cat > /dev/null" "$q $f - | cat > /dev/null"
     row "$kind $impl --html / plain" "$q $f /dev/null" "$q $f /dev/null --html"
@@ -67,11 +67,15 @@ for impl in "${impls[@]}"; do
 done
 
 declare -a base_t quib_t
+# The outputs of the file rows are removed before each command, untimed: on
+# a file system that discards freed blocks, removing 1 GiB takes longer
+# than writing it, and would hide the difference between the two.
+fresh() { rm -f "$work/out.cat" "$work/out.quib"; sync; }
 for i in $(seq "$runs"); do
   for r in "${!labels[@]}"; do
-    sync
+    fresh
     base_t[$r]+="$(seconds sh -c "${base_cmds[$r]}") "
-    sync
+    fresh
     quib_t[$r]+="$(seconds sh -c "${quib_cmds[$r]}") "
   done
 done
