@@ -47,6 +47,9 @@ const char* shown_name(const char* name, char (&room)[SHOWN_NAME_ROOM]);
 
 // One line per --check spot, "<source>:<line>: <text>", appended to out.
 void format_spot(std::string& out, const char* source, bool html, const quib_spot& spot);
+// Writes all n bytes to stderr, waiting where it is non-blocking and full;
+// false where they could not all be written.
+bool write_to_stderr(const char* data, std::size_t n);
 // "<program>: <role> '<file>' <what>: <reason>\n"
 std::string file_message(const char* program_name, const char* role, const char* file,
                          const char* what, int error);

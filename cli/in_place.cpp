@@ -256,8 +256,9 @@ void say(batch& b, const std::string& text)
         return;
     }
     std::lock_guard<std::mutex> hold(b.output);
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
+    if (!write_to_stderr(text.data(), text.size())) {
+        b.failed.store(true); // a report or message lost is no success
+    }
 }
 
 struct file_spots {
@@ -683,6 +684,19 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     // its new version made in that file's folder. Any other name is used as
     // given (its folders may be links: the new file goes where the name
     // leads).
+    // What is not a regular file is refused before it is opened: opening
+    // a FIFO would let a writer waiting on it go on into a pipe that is
+    // closed at once, and opening a device may act on it.
+    const auto acceptable = [&](const struct stat& named) {
+        return !S_ISREG(named.st_mode) && !S_ISLNK(named.st_mode)
+                   ? fail("ist keine gewoehnliche Datei, nicht umgewandelt",
+                          S_ISDIR(named.st_mode) ? EISDIR : EINVAL)
+                   : true;
+    };
+    struct stat named {};
+    if (::lstat(file, &named) == 0 && !acceptable(named)) {
+        return false;
+    }
     std::string real = file;
     int in_fd = open_source(file, O_NOFOLLOW);
     if (in_fd < 0 && errno == ELOOP) {
@@ -691,6 +705,9 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             return fail("kann nicht geoeffnet werden", errno);
         }
         real = resolved;
+        if (::stat(real.c_str(), &named) == 0 && !acceptable(named)) {
+            return false;
+        }
         in_fd = open_source(real.c_str(), 0);
     }
     if (in_fd < 0) {

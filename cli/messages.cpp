@@ -1,6 +1,10 @@
 // The messages of the command line: file errors and --check spots, each one
 // whole line, in ASCII German (the console's code page is unknown).
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -152,4 +156,24 @@ void format_spot(std::string& out, const char* source, bool html, const quib_spo
                " Bytes; --utf8 oder --html verwenden\n";
         break;
     }
+}
+
+bool write_to_stderr(const char* data, std::size_t n)
+{
+    std::fflush(stderr); // whatever stdio holds goes first
+    while (n > 0) {
+        const ssize_t k = ::write(STDERR_FILENO, data, n);
+        if (k > 0) {
+            data += k;
+            n -= static_cast<std::size_t>(k);
+        } else if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd ready{STDERR_FILENO, POLLOUT, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
+                return false;
+            }
+        } else if (k == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
 }

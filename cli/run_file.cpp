@@ -3,6 +3,7 @@
 // used as it is.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -132,11 +133,14 @@ struct spot_printer {
     bool to_terminal = false;
     unsigned long spots = 0;
     std::string pending;
+    bool lost = false; // lines that could not be written
 };
 
 void flush_spots(spot_printer& p)
 {
-    std::fwrite(p.pending.data(), 1, p.pending.size(), stderr);
+    if (!write_to_stderr(p.pending.data(), p.pending.size())) {
+        p.lost = true;
+    }
     p.pending.clear();
 }
 
@@ -246,9 +250,24 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         static_cast<unsigned char*>(std::malloc(FIRST_BLOCK)), std::free);
     ssize_t head_len = -1;
     if (head) {
-        do {
+        // A source left non-blocking (a shell's pipe, a socket) that has
+        // nothing yet is waited for, as every later read is.
+        for (;;) {
             head_len = ::read(in_fd, head.get(), FIRST_BLOCK);
-        } while (head_len < 0 && errno == EINTR);
+            if (head_len >= 0) {
+                break;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                break;
+            }
+            pollfd ready{in_fd, POLLIN, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
+                break;
+            }
+        }
     } else {
         errno = ENOMEM;
     }
@@ -299,7 +318,9 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         say(program_name, "Zieldatei", target, "konnte nicht geschrieben werden", write_error);
         status = EXIT_FILE_ERROR;
     }
-    if (status == EXIT_CONVERTED && printer.spots + (options.check ? ignored : 0) > 0) {
+    if (printer.lost) {
+        status = EXIT_FILE_ERROR; // the report is incomplete: stderr refused it
+    } else if (status == EXIT_CONVERTED && printer.spots + (options.check ? ignored : 0) > 0) {
         status = EXIT_CHECK_FOUND;
     }
     return status;

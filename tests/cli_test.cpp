@@ -24,6 +24,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_data.h"
@@ -599,12 +600,77 @@ TEST_F(cli_test, in_place_refuses_a_fifo_without_waiting)
 {
     ASSERT_EQ(::mkfifo((dir / "fifo.html").c_str(), 0644), 0);
     spit(dir / "a.html", "\"a\"");
+    // A writer waiting for the FIFO's reader: refused unopened, the FIFO
+    // lets it go on into no one.
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        ::alarm(20);
+        const int fd = ::open((dir / "fifo.html").c_str(), O_WRONLY);
+        ::_exit(fd >= 0 && ::write(fd, "Meldung\n", 8) == 8 ? 0 : 1);
+    }
     run_setup s;
     s.in_child = [] { ::alarm(20); };
     const run_result r = run({"--in-place", "fifo.html", "a.html"}, dir, s);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("'fifo.html'"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(dir / "a.html"), "\x84" "a\x93");
+    int wstatus = 0;
+    const pid_t ended = ::waitpid(writer, &wstatus, WNOHANG);
+    EXPECT_EQ(ended, 0) << "the writer went on";
+    if (ended == 0) {
+        EXPECT_EQ(slurp(dir / "fifo.html"), "Meldung\n");
+        ::waitpid(writer, &wstatus, 0);
+    }
+}
+
+// Pipes that whoever started quib left non-blocking: an input with nothing
+// yet is waited for, and a full stderr loses no line of the report.
+TEST_F(cli_test, non_blocking_pipes_are_waited_for)
+{
+    std::string text;
+    for (int i = 0; i < 4000; ++i) {
+        text += "Ein 12\" Monitor und ein 24\" Monitor.\n";
+    }
+    run_setup blocking;
+    blocking.stdin_data = text;
+    const run_result expected = run({"-", "blocking.txt", "--check"}, dir, blocking);
+    ASSERT_GT(expected.err.size(), std::size_t{1} << 17) << "more than two pipes' worth";
+    int in[2];
+    int err[2];
+    ASSERT_EQ(::pipe2(in, O_NONBLOCK), 0);
+    ASSERT_EQ(::pipe2(err, O_NONBLOCK), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(20);
+        ::dup2(in[0], 0);
+        ::dup2(err[1], 2);
+        ::close(in[1]);
+        ::close(err[0]);
+        if (::chdir(dir.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::execl(QUIB_EXE, QUIB_EXE, "-", "out.txt", "--check", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(err[1]);
+    ::fcntl(in[1], F_SETFL, 0); // this side blocks; quib's side stays as it is
+    ::fcntl(err[0], F_SETFL, 0);
+    std::string report;
+    std::thread reader([&] {
+        ::usleep(300000);
+        report = read_fd(err[0]);
+    });
+    ::usleep(200000);
+    EXPECT_EQ(::write(in[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(in[1]);
+    reader.join();
+    ::close(err[0]);
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    EXPECT_EQ(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), 3);
+    EXPECT_EQ(report, expected.err);
+    EXPECT_EQ(slurp(dir / "out.txt"), slurp(dir / "blocking.txt"));
 }
 
 // A failed write ends the reading: an endless source must not keep the
