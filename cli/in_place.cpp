@@ -90,10 +90,10 @@ extern "C" void remove_temp_files(int sig)
 }
 
 // The signals that end the program by default and are sent to end it (by
-// kill, timeout, the terminal, a reader gone from the pipe of stderr). One
-// ignored at the start (nohup) stays ignored.
-constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
-                                  SIGPIPE};
+// kill, timeout, the terminal, a reader gone from the pipe of stderr, a
+// limit of processor time). One ignored at the start (nohup) stays ignored.
+constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGINT,  SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1,
+                                  SIGUSR2, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF};
 
 // Runs make, which makes or moves the slot's file and names it in the
 // slot, with the slot busy and the ending signals held back from this

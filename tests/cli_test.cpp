@@ -1005,29 +1005,34 @@ TEST_F(cli_test, an_interrupted_batch_leaves_each_file_whole)
             open = !open;
         }
     }
-    std::vector<std::string> args{"--in-place"};
-    for (int i = 0; i < 40; ++i) {
-        std::string name = std::to_string(i); // "f" + to_string(i) trips GCC 12's -Wrestrict
-        name.insert(name.begin(), 'f');
-        name += ".html";
-        spit(dir / name, page);
-        args.push_back(name);
+    // A kill, and the end of a processor time limit.
+    for (const int sig : {SIGTERM, SIGXCPU}) {
+        std::vector<std::string> args{"--in-place"};
+        for (int i = 0; i < 40; ++i) {
+            std::string name = std::to_string(i); // "f" + to_string(i) trips GCC 12's -Wrestrict
+            name.insert(name.begin(), 'f');
+            name += ".html";
+            spit(dir / name, page);
+            args.push_back(name);
+        }
+        const pid_t pid = start(args, dir);
+        // The signal comes while a file is being converted: once a temporary
+        // file is there (the whole batch takes far longer than finding it).
+        wait_for_new_file(dir);
+        ::kill(pid, sig);
+        int wstatus = 0;
+        ::waitpid(pid, &wstatus, 0);
+        int done = 0;
+        for (const std::string& name : names_in(dir)) {
+            ASSERT_EQ(name.find(".quib-"), std::string::npos)
+                << "a new file left behind after signal " << sig << ": " << name;
+            const std::string now = slurp(dir / name);
+            ASSERT_TRUE(now == page || now == converted) << name << " is neither";
+            done += now == converted ? 1 : 0;
+            fs::remove(dir / name);
+        }
+        EXPECT_LT(done, 40) << "the batch ended before the signal; the test proved nothing";
     }
-    const pid_t pid = start(args, dir);
-    // The signal comes while a file is being converted: once a temporary
-    // file is there (the whole batch takes far longer than finding it).
-    wait_for_new_file(dir);
-    ::kill(pid, SIGTERM);
-    int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
-    int done = 0;
-    for (const std::string& name : names_in(dir)) {
-        ASSERT_EQ(name.find(".quib-"), std::string::npos) << "a new file left behind: " << name;
-        const std::string now = slurp(dir / name);
-        ASSERT_TRUE(now == page || now == converted) << name << " is neither";
-        done += now == converted ? 1 : 0;
-    }
-    EXPECT_LT(done, 40) << "the batch ended before the signal; the test proved nothing";
 }
 
 // The same block device as source and target would be overwritten while it
