@@ -63,15 +63,38 @@ struct temp_slot {
     std::atomic<bool> active{false};
     std::atomic<bool> busy{false};
     char path[TEMP_PATH_MAX] = {};
+    // The file's folder, open, and where its name begins in path: it is
+    // removed there also where the folder was renamed meanwhile.
+    int folder_fd = -1;
+    std::size_t name_at = 0;
 };
 temp_slot temp_slots[MAX_WORKERS];
 std::atomic<bool> ending{false};
+
+// Removes the file the slot names; safe in a signal handler.
+void unlink_temp(const temp_slot& slot)
+{
+    if (slot.folder_fd >= 0) {
+        ::unlinkat(slot.folder_fd, slot.path + slot.name_at, 0);
+    } else {
+        ::unlink(slot.path);
+    }
+}
+
+// Names the slot's file: name, in the folder open as folder_fd, whose path
+// is name's first folder_len bytes.
+void name_temp(temp_slot& slot, const std::string& name, std::size_t folder_len, int folder_fd)
+{
+    std::memcpy(slot.path, name.c_str(), name.size() + 1);
+    slot.name_at = folder_len;
+    slot.folder_fd = folder_fd;
+}
 
 // Removes the file the slot names (a new version not given a name, a spare)
 // and frees the slot.
 void drop_temp(temp_slot& slot)
 {
-    ::unlink(slot.path);
+    unlink_temp(slot);
     slot.active.store(false);
 }
 
@@ -82,7 +105,7 @@ extern "C" void remove_temp_files(int sig)
         while (slot.busy.load()) {
         }
         if (slot.active.load()) {
-            ::unlink(slot.path);
+            unlink_temp(slot);
         }
     }
     ::signal(sig, SIG_DFL);
@@ -342,7 +365,7 @@ std::string hidden_name(const std::string& folder, const std::string& base,
 
 // The new file beside the original: hidden, so that a glob in the same
 // folder does not take it up while the batch runs.
-int create_temp(const std::string& real, temp_slot& slot)
+int create_temp(const std::string& real, temp_slot& slot, int folder_fd)
 {
     const std::string folder = folder_of(real);
     const std::string name = hidden_name(folder, real.substr(folder.size()), ".quib-XXXXXX");
@@ -351,7 +374,7 @@ int create_temp(const std::string& real, temp_slot& slot)
         return -1;
     }
     return while_busy(slot, [&] {
-        std::memcpy(slot.path, name.c_str(), name.size() + 1);
+        name_temp(slot, name, folder.size(), folder_fd);
         slot.active.store(true);
         const int fd = ::mkostemp(slot.path, O_CLOEXEC);
         if (fd < 0) {
@@ -439,17 +462,6 @@ void spare_in(spare_file& sp, const std::string& folder)
                           O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-// Removes the spare, also where its folder was renamed meanwhile.
-void drop_spare(spare_file& sp, temp_slot& slot)
-{
-    const char* slash = std::strrchr(slot.path, '/');
-    if (sp.folder_fd >= 0) {
-        ::unlinkat(sp.folder_fd, slash != nullptr ? slash + 1 : slot.path, 0);
-        slot.active.store(false);
-    } else {
-        drop_temp(slot);
-    }
-}
 
 const folder_traits& traits_for(spare_file& sp, const std::string& folder)
 {
@@ -479,12 +491,10 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
         if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, name.c_str(), RENAME_NOREPLACE) != 0) {
             return false;
         }
-        std::memcpy(slot.path, name.c_str(), name.size() + 1);
+        spare_in(sp, folder);
+        name_temp(slot, name, folder.size(), sp.folder_fd);
         return true;
     });
-    if (moved) {
-        spare_in(sp, folder);
-    }
     return moved;
 }
 
@@ -590,7 +600,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
         if (fd >= 0) {
             ::close(fd);
         }
-        drop_spare(sp, slot);
+        drop_temp(slot);
         sp.cut_below = 0;
         return -1;
     }
@@ -784,7 +794,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     int temp_fd = take_spare(sp, slot, real, s);
     const bool recycled = temp_fd >= 0;
     if (!recycled) {
-        temp_fd = create_temp(real, slot);
+        spare_in(sp, folder_of(real));
+        temp_fd = create_temp(real, slot, sp.folder_fd);
         if (temp_fd >= 0 && sp.swapping) {
             sp.fresh_flags = inode_flags(temp_fd);
             sp.fresh_folder_flags = traits_for(sp, folder_of(real)).flags;
@@ -1012,7 +1023,7 @@ void work(batch& b, std::size_t worker, std::size_t workers, temp_slot& slot)
         }
     }
     if (sp.have) {
-        drop_spare(sp, slot);
+        drop_temp(slot);
     }
 }
 

@@ -1035,6 +1035,35 @@ TEST_F(cli_test, an_interrupted_batch_leaves_each_file_whole)
     }
 }
 
+// A folder renamed while a batch converts its files: those left fail, and
+// the new file being made there is removed by the folder, not by its old
+// path.
+TEST_F(cli_test, in_place_leaves_no_new_file_in_a_folder_renamed_meanwhile)
+{
+    std::string page;
+    while (page.size() < 3000000) {
+        page += "<p>Er sagte \"Hallo\" und ging.</p>\n";
+    }
+    fs::create_directory(dir / "B");
+    std::vector<std::string> args{"--in-place"};
+    for (int i = 0; i < 20; ++i) {
+        std::string name = std::to_string(i);
+        name.insert(0, "B/f");
+        name += ".html";
+        spit(dir / name, page);
+        args.push_back(name);
+    }
+    const pid_t pid = start(args, dir);
+    ASSERT_TRUE(wait_for_new_file(dir / "B"));
+    fs::rename(dir / "B", dir / "B2");
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    EXPECT_EQ(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, 2);
+    for (const std::string& name : names_in(dir / "B2")) {
+        EXPECT_EQ(name.find(".quib-"), std::string::npos) << "left behind: " << name;
+    }
+}
+
 // The same block device as source and target would be overwritten while it
 // is read. Loop devices need root and a kernel that has them.
 TEST_F(cli_test, the_same_block_device_is_refused)
