@@ -462,7 +462,6 @@ void spare_in(spare_file& sp, const std::string& folder)
                           O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-
 const folder_traits& traits_for(spare_file& sp, const std::string& folder)
 {
     if (sp.traits_folder != folder || sp.traits.flags == -2) {
@@ -690,23 +689,25 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         char room[SHOWN_NAME_ROOM];
         say(b, std::string(b.program_name) + ": Datei '" + shown_name(file, room) + "'" + rest);
     };
+    // What is not a regular file is refused, and before it is opened where
+    // its name shows it: opening a FIFO would let a writer waiting on it go
+    // on into a pipe that is closed at once, and opening a device may act
+    // on it. A link is followed below.
+    const auto regular_or_link = [&](const struct stat& t) {
+        if (S_ISREG(t.st_mode) || S_ISLNK(t.st_mode)) {
+            return true;
+        }
+        return fail("ist keine gewoehnliche Datei, nicht umgewandelt",
+                    S_ISDIR(t.st_mode) ? EISDIR : EINVAL);
+    };
+    struct stat named {};
+    if (::lstat(file, &named) == 0 && !regular_or_link(named)) {
+        return false;
+    }
     // A symbolic link stays a link: the file it points to is converted, and
     // its new version made in that file's folder. Any other name is used as
     // given (its folders may be links: the new file goes where the name
     // leads).
-    // What is not a regular file is refused before it is opened: opening
-    // a FIFO would let a writer waiting on it go on into a pipe that is
-    // closed at once, and opening a device may act on it.
-    const auto acceptable = [&](const struct stat& named) {
-        return !S_ISREG(named.st_mode) && !S_ISLNK(named.st_mode)
-                   ? fail("ist keine gewoehnliche Datei, nicht umgewandelt",
-                          S_ISDIR(named.st_mode) ? EISDIR : EINVAL)
-                   : true;
-    };
-    struct stat named {};
-    if (::lstat(file, &named) == 0 && !acceptable(named)) {
-        return false;
-    }
     std::string real = file;
     int in_fd = open_source(file, O_NOFOLLOW);
     if (in_fd < 0 && errno == ELOOP) {
@@ -715,7 +716,7 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
             return fail("kann nicht geoeffnet werden", errno);
         }
         real = resolved;
-        if (::stat(real.c_str(), &named) == 0 && !acceptable(named)) {
+        if (::stat(real.c_str(), &named) == 0 && !regular_or_link(named)) {
             return false;
         }
         in_fd = open_source(real.c_str(), 0);
@@ -729,9 +730,8 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     if (::fstat(in_fd, &s) != 0) {
         return fail("kann nicht gelesen werden", errno);
     }
-    if (!S_ISREG(s.st_mode)) {
-        return fail("ist keine gewoehnliche Datei, nicht umgewandelt",
-                    S_ISDIR(s.st_mode) ? EISDIR : EINVAL);
+    if (!regular_or_link(s)) { // never a link, opened: one put in place meanwhile
+        return false;
     }
     if (s.st_nlink > 1) {
         // A new file would leave the other names with the old text.

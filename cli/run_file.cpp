@@ -254,18 +254,12 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
         // nothing yet is waited for, as every later read is.
         for (;;) {
             head_len = ::read(in_fd, head.get(), FIRST_BLOCK);
-            if (head_len >= 0) {
+            if (head_len >= 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
                 break;
             }
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                break;
-            }
-            pollfd ready{in_fd, POLLIN, 0};
-            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
-                break;
+            if (errno != EINTR) {
+                pollfd ready{in_fd, POLLIN, 0};
+                ::poll(&ready, 1, -1);
             }
         }
     } else {
