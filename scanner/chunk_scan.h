@@ -125,6 +125,7 @@ struct scalar_parts {
     static name_masks name_bytes(const unsigned char* p) { return name_masks_scalar(p); }
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_shifts(x); }
+    static constexpr bool CHEAP_PREFIX_XOR = false;
 
     // The line ends of a chunk, for --check.
     static std::uint64_t line_ends(const unsigned char* p)
@@ -450,8 +451,17 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
     while (p <= last_p && o <= last_o) {
         __builtin_prefetch(p + PREFETCH_DISTANCE);
         const chunk_masks m = Isa::classify(p);
-        // Without a '<' or an open tag, every '>' is an ordinary byte.
-        const std::uint64_t closes = (m.open | in_tag) == 0 ? 0 : m.close;
+        // Without a '<' or an open tag, every '>' is an ordinary byte. Told
+        // without a branch, which chunks with and without tags in turn
+        // mislead, where the prefix XOR is cheap; else the branch spares the
+        // chunks without tags their prefix XOR.
+        const bool may_have_tags = (m.open | in_tag) != 0;
+        std::uint64_t closes = 0;
+        if constexpr (Isa::CHEAP_PREFIX_XOR) {
+            closes = m.close & (std::uint64_t{0} - static_cast<std::uint64_t>(may_have_tags));
+        } else if (may_have_tags) {
+            closes = m.close;
+        }
         const std::uint64_t tag_mask = Isa::prefix_xor(m.open | closes) ^ in_tag;
         const std::uint64_t stops = m.backslash | (m.open & ~tag_mask) | (closes & tag_mask) |
                                     (StopAtQuote ? m.quote & ~tag_mask : 0);

@@ -29,11 +29,43 @@ struct avx2_parts : scalar_parts {
                 bits_of(lo, hi, _mm256_set1_epi8('q'))};
     }
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
+    static constexpr bool CHEAP_PREFIX_XOR = true;
     [[gnu::always_inline]] static std::uint64_t line_ends(const unsigned char* p)
     {
         const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
         return bits_of(lo, hi, _mm256_set1_epi8('\n'));
+    }
+    // The chunk with its quotes replaced by one-byte marks, without a
+    // branch for each quote: the masks spread to bytes select the marks.
+    [[gnu::always_inline]] static void copy_with_byte_marks(unsigned char* o,
+                                                            const unsigned char* p,
+                                                            std::uint64_t opens,
+                                                            std::uint64_t closes,
+                                                            unsigned char open,
+                                                            unsigned char close)
+    {
+        const __m256i open_v = _mm256_set1_epi8(static_cast<char>(open));
+        const __m256i close_v = _mm256_set1_epi8(static_cast<char>(close));
+        const std::uint64_t quotes = opens | closes;
+        const auto half = [&](unsigned at) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+            const __m256i marks = _mm256_blendv_epi8(close_v, open_v, byte_mask(opens >> at));
+            const __m256i out = _mm256_blendv_epi8(v, marks, byte_mask(quotes >> at));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + at), out);
+        };
+        half(0);
+        half(32);
+    }
+    // Each of the low 32 bits of m spread to all of its byte.
+    [[gnu::always_inline]] static __m256i byte_mask(std::uint64_t m)
+    {
+        const __m256i spread = _mm256_shuffle_epi8(
+            _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(m))),
+            _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2,
+                             3, 3, 3, 3, 3, 3, 3, 3));
+        const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201u));
+        return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
     }
 };
 
