@@ -47,6 +47,9 @@ const char* shown_name(const char* name, char (&room)[SHOWN_NAME_ROOM]);
 
 // One line per --check spot, "<source>:<line>: <text>", appended to out.
 void format_spot(std::string& out, const char* source, bool html, const quib_spot& spot);
+// Waits until fd, left non-blocking by whoever opened it, is ready for
+// events (POLLIN, POLLOUT); false where it cannot be waited for.
+bool wait_until_ready(int fd, short events);
 // Writes all n bytes to stderr, waiting where it is non-blocking and full;
 // false where they could not all be written.
 bool write_to_stderr(const char* data, std::size_t n);

@@ -158,6 +158,15 @@ void format_spot(std::string& out, const char* source, bool html, const quib_spo
     }
 }
 
+bool wait_until_ready(int fd, short events)
+{
+    pollfd ready{fd, events, 0};
+    int n = 0;
+    while ((n = ::poll(&ready, 1, -1)) < 0 && errno == EINTR) {
+    }
+    return n > 0;
+}
+
 bool write_to_stderr(const char* data, std::size_t n)
 {
     std::fflush(stderr); // whatever stdio holds goes first
@@ -167,8 +176,7 @@ bool write_to_stderr(const char* data, std::size_t n)
             data += k;
             n -= static_cast<std::size_t>(k);
         } else if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{STDERR_FILENO, POLLOUT, 0};
-            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
+            if (!wait_until_ready(STDERR_FILENO, POLLOUT)) {
                 return false;
             }
         } else if (k == 0 || errno != EINTR) {

@@ -257,9 +257,8 @@ int run_two_files(const char* program_name, int argc, char** argv, unsigned clos
             if (head_len >= 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
                 break;
             }
-            if (errno != EINTR) {
-                pollfd ready{in_fd, POLLIN, 0};
-                ::poll(&ready, 1, -1);
+            if (errno != EINTR && !wait_until_ready(in_fd, POLLIN)) {
+                break; // reported as the source unreadable
             }
         }
     } else {
