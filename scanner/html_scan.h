@@ -189,6 +189,43 @@ inline void start_name(html_state& h, unsigned char c, bool end_tag)
     h.name_len = 1;
 }
 
+// Where the "</" at j of a window ends the raw text: the index of the byte
+// after the element's name, if the name and that byte are in the window,
+// else 0 (the byte path decides).
+inline std::size_t raw_text_end(const html_state& h, const unsigned char* p, std::size_t j)
+{
+    if (h.mode != html_mode::raw || h.raw != raw_state::data || p[j] != '<' || p[j + 1] != '/') {
+        return 0;
+    }
+    const char* const name = RAW_NAMES[h.raw_element];
+    const std::size_t len = RAW_NAME_LENGTHS[h.raw_element];
+    const std::size_t after = j + 2 + len;
+    if (after >= HTML_WINDOW) {
+        return 0;
+    }
+    for (std::size_t k = 0; k < len; ++k) {
+        if (lower(p[j + 2 + k]) != static_cast<unsigned char>(name[k])) {
+            return 0;
+        }
+    }
+    const unsigned char c = p[after];
+    return is_blank(c) || c == '/' || c == '>' ? after : 0;
+}
+
+// The state the byte path leaves at the end of raw text: the element's end
+// tag read up to its name.
+inline void end_raw_text(html_state& h)
+{
+    const std::size_t len = RAW_NAME_LENGTHS[h.raw_element];
+    h.raw = raw_state::end_name;
+    h.match_len = static_cast<std::uint8_t>(len);
+    h.match_exact = true;
+    start_name(h, static_cast<unsigned char>(RAW_NAMES[h.raw_element][0]), true);
+    std::memcpy(h.name, RAW_NAMES[h.raw_element], len);
+    h.name_len = static_cast<std::uint8_t>(len);
+    h.markup_line = h.line;
+}
+
 // The masks a tag is read with: of one window, or of two in one wide mask.
 template <class Mask>
 struct tag_bits {
@@ -1004,6 +1041,12 @@ void scan_html_windows(scan_state& st)
                 }
                 if (j == HTML_WINDOW) {
                     i = j;
+                } else if (const std::size_t after = raw_text_end(h, p, j); after != 0) {
+                    // Its end tag's "</name" is raw text yet; the byte after
+                    // it is read as the end tag's.
+                    copy_to(after);
+                    end_raw_text(h);
+                    i = after;
                 } else {
                     step(j);
                 }
