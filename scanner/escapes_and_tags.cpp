@@ -81,31 +81,39 @@ std::size_t next_tag_stop(const unsigned char* b, std::size_t i, std::size_t len
 #if defined(__SSE2__)
 constexpr std::size_t TAG_SPAN = 64;
 
-struct tag_span_masks {
-    std::uint64_t open;      // '<'
-    std::uint64_t close;     // '>'
-    std::uint64_t backslash;
+// The '<' and '>' of a span, counted, and whether it holds a backslash.
+struct tag_span_counts {
+    std::size_t open;  // '<'
+    std::size_t close; // '>'
+    bool backslash;
 };
 
-// The '<', '>' and '\\' of the 64 bytes at b, one bit each.
-tag_span_masks tag_masks_of(const unsigned char* b)
+// The counts of the 64 bytes at b, in vectors: a popcount would be a
+// library call in code for every x86-64 processor.
+tag_span_counts tag_counts_of(const unsigned char* b)
 {
     const __m128i lt = _mm_set1_epi8('<');
     const __m128i gt = _mm_set1_epi8('>');
     const __m128i backslash = _mm_set1_epi8('\\');
-    tag_span_masks m{0, 0, 0};
+    const __m128i zero = _mm_setzero_si128();
+    // Per lane, the '<' (and '>') at that place in the four 16-byte parts.
+    __m128i opens = zero;
+    __m128i closes = zero;
+    __m128i backslashes = zero;
     for (unsigned k = 0; k < TAG_SPAN / 16; ++k) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
-        const auto bits = [&](__m128i c) {
-            return static_cast<std::uint64_t>(static_cast<unsigned>(
-                       _mm_movemask_epi8(_mm_cmpeq_epi8(v, c))))
-                   << (16 * k);
-        };
-        m.open |= bits(lt);
-        m.close |= bits(gt);
-        m.backslash |= bits(backslash);
+        // A match is all ones: subtracting it counts one.
+        opens = _mm_sub_epi8(opens, _mm_cmpeq_epi8(v, lt));
+        closes = _mm_sub_epi8(closes, _mm_cmpeq_epi8(v, gt));
+        backslashes = _mm_or_si128(backslashes, _mm_cmpeq_epi8(v, backslash));
     }
-    return m;
+    // Sums of each eight lanes, in the two halves.
+    const auto total = [zero](__m128i lanes) {
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+               static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    };
+    return {total(opens), total(closes), _mm_movemask_epi8(backslashes) != 0};
 }
 
 // Goes over whole spans of 64 bytes from i inside a tag nested depth deep:
@@ -118,13 +126,12 @@ void pass_tag_spans(const unsigned char* b, std::size_t& i, std::size_t len,
                     std::size_t& depth, bool& saw_end)
 {
     for (; len - i >= TAG_SPAN; i += TAG_SPAN) {
-        const tag_span_masks m = tag_masks_of(b + i);
-        const auto closes = static_cast<std::size_t>(__builtin_popcountll(m.close));
-        if (m.backslash != 0 || closes >= depth) {
+        const tag_span_counts n = tag_counts_of(b + i);
+        if (n.backslash || n.close >= depth) {
             return;
         }
-        depth += static_cast<std::size_t>(__builtin_popcountll(m.open)) - closes;
-        saw_end = saw_end || closes != 0;
+        depth += n.open - n.close;
+        saw_end = saw_end || n.close != 0;
     }
 }
 #endif
