@@ -725,10 +725,7 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             break;
         case html_mode::raw:
             if (raw_step(st, h, c)) {
-                start_tag_name(h, static_cast<unsigned char>(RAW_NAMES[h.raw_element][0]), true);
-                std::memcpy(h.name, RAW_NAMES[h.raw_element], raw_name_length(h.raw_element));
-                h.name_len = static_cast<std::uint8_t>(raw_name_length(h.raw_element));
-                h.markup_line = h.line; // no line end between the "<" and here
+                end_raw_text(h);
                 continue;
             }
             break;

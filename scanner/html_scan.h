@@ -212,20 +212,6 @@ inline std::size_t raw_text_end(const html_state& h, const unsigned char* p, std
     return is_blank(c) || c == '/' || c == '>' ? after : 0;
 }
 
-// The state the byte path leaves at the end of raw text: the element's end
-// tag read up to its name.
-inline void end_raw_text(html_state& h)
-{
-    const std::size_t len = RAW_NAME_LENGTHS[h.raw_element];
-    h.raw = raw_state::end_name;
-    h.match_len = static_cast<std::uint8_t>(len);
-    h.match_exact = true;
-    start_name(h, static_cast<unsigned char>(RAW_NAMES[h.raw_element][0]), true);
-    std::memcpy(h.name, RAW_NAMES[h.raw_element], len);
-    h.name_len = static_cast<std::uint8_t>(len);
-    h.markup_line = h.line;
-}
-
 // The masks a tag is read with: of one window, or of two in one wide mask.
 template <class Mask>
 struct tag_bits {

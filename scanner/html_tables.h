@@ -106,6 +106,19 @@ constexpr bool raw_lengths_match()
     return true;
 }
 static_assert(raw_lengths_match());
+
+// Where "</name" has ended the raw text of h.raw_element: its end tag, read
+// up to its name (the line has not moved since the '<').
+inline void end_raw_text(html_state& h)
+{
+    const std::size_t len = RAW_NAME_LENGTHS[h.raw_element];
+    h.mode = html_mode::tag;
+    h.tag = tag_state::name;
+    h.end_tag = true;
+    std::memcpy(h.name, RAW_NAMES[h.raw_element], len);
+    h.name_len = static_cast<std::uint8_t>(len);
+    h.markup_line = h.line;
+}
 constexpr const char* BLOCK_NAMES[] = {
     "p",          "div",     "li",      "dt",       "dd",      "td",         "th",
     "tr",         "table",   "ul",      "ol",       "dl",      "h1",         "h2",
