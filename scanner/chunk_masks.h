@@ -21,6 +21,22 @@ struct chunk_masks {
     std::uint64_t backslash;  // '\'
 };
 
+// The set bits of x. Where the target has no popcount instruction (the
+// baseline x86-64 that the SSE2 and portable files are built for),
+// __builtin_popcountll is a library call: there the bits are summed in
+// the register, pairs, nibbles, then bytes.
+inline unsigned count_ones(std::uint64_t x)
+{
+#if defined(__POPCNT__) || !(defined(__x86_64__) || defined(__i386__))
+    return static_cast<unsigned>(__builtin_popcountll(x));
+#else
+    x -= (x >> 1) & 0x5555555555555555u;
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<unsigned>((x * 0x0101010101010101u) >> 56);
+#endif
+}
+
 // Bit 7 of each byte of x set where that byte is zero, exactly (no borrow
 // crosses from one byte into the next).
 inline std::uint64_t zero_bytes(std::uint64_t x)

@@ -341,7 +341,7 @@ check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p, std::uint
     const unsigned long first_line = c.line;
     const auto line_at = [&](unsigned i) {
         return first_line + static_cast<unsigned long>(
-                                __builtin_popcountll(line_ends & ((std::uint64_t{1} << i) - 1)));
+                                count_ones(line_ends & ((std::uint64_t{1} << i) - 1)));
     };
     starts &= valid;
     std::uint64_t read_ends = tag_ends;
@@ -389,7 +389,7 @@ check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p, std::uint
     } else {
         k.tag_escapes = k.tag_escapes || (escapes & valid) != 0;
     }
-    c.line = first_line + static_cast<unsigned long>(__builtin_popcountll(line_ends));
+    c.line = first_line + static_cast<unsigned long>(count_ones(line_ends));
 }
 
 // The hooks' notes where a call of the chunk loop stops at end, in a tag
@@ -491,7 +491,7 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
             // quotation, only moves the line on.
             const std::uint64_t line_ends = Isa::line_ends(p);
             if ((quotes | closes | (m.open & tag_mask) | (line_ends & quote_mask)) == 0) {
-                run.check->line += static_cast<unsigned long>(__builtin_popcountll(line_ends));
+                run.check->line += static_cast<unsigned long>(count_ones(line_ends));
             } else {
                 check_chunk<Isa>(*run.check, *run.checking, p, ALL, line_ends, tag_mask,
                                  m.open & tag_mask, 0, quotes, quote_mask, closes);

@@ -368,8 +368,8 @@ template <class Isa, class Window>
         const wide_mask line_ends = wide(m.w.equal('\n'), n.w.equal('\n'));
         const wide_mask upto_end = (wide_mask{2} << end) - 1;
         const wide_mask in_tag = line_ends & upto_end;
-        h.line += static_cast<unsigned long>(__builtin_popcountll(static_cast<std::uint64_t>(in_tag)) +
-                                             __builtin_popcountll(static_cast<std::uint64_t>(in_tag >> 64)));
+        h.line += static_cast<unsigned long>(count_ones(static_cast<std::uint64_t>(in_tag)) +
+                                             count_ones(static_cast<std::uint64_t>(in_tag >> 64)));
     }
     html_end_tag(st, h, p[end - 1] == '/');
     if (end + 1 > st.out.cap - st.out.len) {
@@ -453,7 +453,7 @@ inline void report_window(html_state& h, const unsigned char* p, std::size_t end
     const unsigned long first_line = h.line;
     const auto line_at = [&](std::size_t i) {
         return first_line + static_cast<unsigned long>(
-                                __builtin_popcountll(line_ends & ((std::uint64_t{1} << i) - 1)));
+                                count_ones(line_ends & ((std::uint64_t{1} << i) - 1)));
     };
     const auto is_blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; };
     // Whether only blanks lie between the line end at i and one before it
@@ -487,7 +487,7 @@ inline void report_window(html_state& h, const unsigned char* p, std::size_t end
     if (i != 0) {
         h.blank_line = open && p[i - 1] == '\n';
     }
-    h.line = first_line + static_cast<unsigned long>(__builtin_popcountll(line_ends));
+    h.line = first_line + static_cast<unsigned long>(count_ones(line_ends));
 }
 
 // The common window, taken at once as the default conversion's chunks are:
@@ -816,7 +816,7 @@ template <class Window>
         st.out.len += k - j;
         const std::uint64_t line_ends =
             m.w.equal('\n') & (HTML_ALL << j) & (HTML_ALL >> (HTML_WINDOW - k));
-        h.line += static_cast<unsigned long>(__builtin_popcountll(line_ends));
+        h.line += static_cast<unsigned long>(count_ones(line_ends));
         h.prev_byte = p[k - 1];
         j = k;
     }

@@ -56,6 +56,7 @@ const check_case CASES[] = {
     {"empty line inside a tag inside a quotation", "\"a <b\n\n> c\"", {{PARAGRAPH, 1, ""}}},
     {"empty line before the closing quote", "\"a\n\n\"", {{PARAGRAPH, 1, ""}}},
     {"cut off after lines", "\n\n\n\"a", {{CUT_OFF, 4, ""}}},
+    {"a run of empty lines", std::string(20, '\n') + "5\"a", {{DIGIT, 21, ""}, {CUT_OFF, 21, ""}}},
     {"cut off by an unclosed tag", "x \"a <b c\" d", {{UNCLOSED, 1, "tag"}, {CUT_OFF, 1, ""}}},
     {"cut off by a quote entity", "a\n&quot;b", {{CUT_OFF, 2, ""}}},
     {"boundary and cut off", "5\"a\n\nb",
