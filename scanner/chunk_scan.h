@@ -51,7 +51,9 @@ inline unsigned highest_bit(std::uint64_t x)
 // carried. Stops at the first other '&' and returns it and those after it.
 // room: the bytes at hand from p. An entity reaching into the next chunk is
 // passed only if that chunk is at hand, so the carried bytes are consumed.
-template <class Isa>
+// EveryChunk: called for every chunk, with or without an '&', where the
+// test for low '&'s would mispredict as often as the caller's own.
+template <class Isa, bool EveryChunk = false>
 inline std::uint64_t pass_plain_entities(const unsigned char* p, const chunk_masks& m,
                                          std::uint64_t amps, std::size_t room,
                                          std::uint64_t& entity_bytes, std::uint64_t& carried)
@@ -72,7 +74,7 @@ inline std::uint64_t pass_plain_entities(const unsigned char* p, const chunk_mas
     // the top of the chunk). Names with a q may be quote entities. The loop
     // below takes whatever is left.
     if (const std::uint64_t low = amps & ((std::uint64_t{1} << (CHUNK - 1 - ENTITY_NAME_MAX)) - 1);
-        low != 0) {
+        EveryChunk || low != 0) {
         const std::uint64_t name_bits = (ends - (low << 1)) ^ ends;
         std::uint64_t runs = name_bits & name_bits >> 1;  // runs of 2 and more
         runs &= runs >> 2;                                // 4
@@ -126,6 +128,10 @@ struct scalar_parts {
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_shifts(x); }
     static constexpr bool CHEAP_PREFIX_XOR = false;
+    // Whether prose dense with entities has every chunk's entities settled
+    // without a test for an '&' (see entity_density): the name masks must
+    // be cheap for it to pay.
+    static constexpr bool UNTESTED_DENSE_ENTITIES = false;
 
     // The line ends of a chunk, for --check.
     static std::uint64_t line_ends(const unsigned char* p)
@@ -428,6 +434,7 @@ struct chunk_run {
     std::uint64_t carried_entity_bytes;
     quote_check* check;              // with --check
     chunk_checking* checking;
+    entity_density* amps;
 };
 
 // The common case, apart from the rest so its few values stay in registers:
@@ -435,7 +442,7 @@ struct chunk_run {
 // nothing and stay in the chunk, and, with marks longer than a byte, without
 // a quote. Returns at the first other chunk, or where input or output room
 // runs short.
-template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
+template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check, bool AllAmps>
 [[gnu::noinline]] void run_plain_chunks(chunk_run& run, unsigned char open_byte,
                                         unsigned char close_byte)
 {
@@ -448,6 +455,7 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
     std::uint64_t carried = run.carried_entity_bytes;
     const unsigned char* const last_p = run.last_p;
     const unsigned char* const last_o = run.last_o;
+    unsigned with_amp = 0;
     while (p <= last_p && o <= last_o) {
         __builtin_prefetch(p + PREFETCH_DISTANCE);
         const chunk_masks m = Isa::classify(p);
@@ -471,10 +479,13 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
         }
         // Entities that change nothing.
         std::uint64_t entity_bytes = carried;
-        if (const std::uint64_t amps = m.amp & ~tag_mask; amps != 0) {
+        const std::uint64_t amps = m.amp & ~tag_mask;
+        with_amp += amps != 0 ? 1 : 0;
+        if (AllAmps || amps != 0) {
             std::uint64_t reaching_on = 0;
             const std::size_t room = static_cast<std::size_t>(last_p - p) + CHUNK;
-            if (pass_plain_entities<Isa>(p, m, amps, room, entity_bytes, reaching_on) != 0) {
+            if (pass_plain_entities<Isa, AllAmps>(p, m, amps, room, entity_bytes, reaching_on) !=
+                0) {
                 break;
             }
             carried = reaching_on;
@@ -507,6 +518,14 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check>
         o += CHUNK;
         in_tag = spread_top_bit(tag_mask);
         in_quote = spread_top_bit(quote_mask);
+    }
+    entity_density& d = *run.amps;
+    d.chunks += static_cast<unsigned>((p - run.p) / CHUNK);
+    d.with_amp += with_amp;
+    if (d.chunks >= entity_density::SAMPLE) {
+        d.dense = 4 * d.with_amp > d.chunks;
+        d.chunks = 0;
+        d.with_amp = 0;
     }
     run.p = p;
     run.o = o;
@@ -576,8 +595,15 @@ open_context scan_chunks_as(scan_state& st)
                           last_events,
                           carried_entity_bytes,
                           st.check,
-                          &checking};
-            run_plain_chunks<Isa, StopAtQuote, ByteMarks, Check>(run, open_byte, close_byte);
+                          &checking,
+                          &st.amps};
+            if (Isa::UNTESTED_DENSE_ENTITIES && st.amps.dense) {
+                run_plain_chunks<Isa, StopAtQuote, ByteMarks, Check, true>(run, open_byte,
+                                                                          close_byte);
+            } else {
+                run_plain_chunks<Isa, StopAtQuote, ByteMarks, Check, false>(run, open_byte,
+                                                                           close_byte);
+            }
             in_pos = static_cast<std::size_t>(run.p - in_block);
             out_len = static_cast<std::size_t>(run.o - out_block);
             in_tag = run.in_tag;

@@ -30,6 +30,7 @@ struct avx2_parts : scalar_parts {
     }
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
     static constexpr bool CHEAP_PREFIX_XOR = true;
+    static constexpr bool UNTESTED_DENSE_ENTITIES = true;
     [[gnu::always_inline]] static std::uint64_t line_ends(const unsigned char* p)
     {
         const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));

@@ -31,6 +31,7 @@ struct avx512_parts : scalar_parts {
 
     static std::uint64_t prefix_xor(std::uint64_t x) { return prefix_xor_clmul(x); }
     static constexpr bool CHEAP_PREFIX_XOR = true;
+    static constexpr bool UNTESTED_DENSE_ENTITIES = true;
 
     [[gnu::always_inline]] static std::uint64_t line_ends(const unsigned char* p)
     {

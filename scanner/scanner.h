@@ -49,6 +49,18 @@ using chunk_scanner = open_context (*)(scan_state& st, open_context from);
 // The --html reading's fast way through the rest of a block (html_scan.h).
 using html_scanner = void (*)(scan_state& st);
 
+// How many of the chunks read in bulk held an '&' outside tags, over the
+// last SAMPLE of them: where most do, the chunks settle their entities
+// without testing first for an '&' (a test that text with and without
+// entities in turn keeps mispredicting); elsewhere the test spares the
+// other chunks that work.
+struct entity_density {
+    static constexpr unsigned SAMPLE = 256;
+    unsigned chunks = 0;
+    unsigned with_amp = 0;
+    bool dense = false;
+};
+
 struct scan_state {
     // What the rules of the conversion name.
     int cur_char = 0;               // value most recently read, or END_OF_INPUT
@@ -64,6 +76,7 @@ struct scan_state {
     html_scanner scan_html_chunks = nullptr; // likewise, for --html
     quote_check* check = nullptr;   // --check hooks (byte at a time)
     html_state* html = nullptr;     // --html: the reading of HTML
+    entity_density amps;            // in the chunks
     thread_plan threads;            // which threads may read ahead and write behind
     background_io* io = nullptr;    // the threads, while they run
 };

@@ -116,6 +116,34 @@ TEST(differential_test, long_inputs_cross_many_blocks)
     }
 }
 
+// Prose with an entity every few dozen bytes, long enough that the chunks
+// settle entities without testing each chunk for an '&' first.
+TEST(differential_test, long_prose_dense_with_entities)
+{
+    static const char* const tokens[] = {"Haus ", "der ", "Stra\xDF" "e ", "und ", "&amp; ",
+                                         "&uuml;", "&ndash; ", "&auml;ber ", "\"", "<p>",
+                                         "</p>\n", "<b class=\"x\">", "</b> ", "\n",
+                                         "&unknownname "};
+    // Quote entities end the plain chunks' loop: rarer.
+    static const char* const rare[] = {"&quot;", "&bdquo;", "&#8222;", "\\\""};
+    std::mt19937_64 rng(75);
+    const auto scanners = every_scanner();
+    for (int round = 0; round < 4; ++round) {
+        std::string input;
+        while (input.size() < 300000) {
+            input += rng() % 32 == 0 ? rare[rng() % std::size(rare)] : tokens[rng() % std::size(tokens)];
+        }
+        const bool break_tags = round == 3;
+        const std::string expected = reference_convert(input, break_tags);
+        for (const implementation& s : scanners) {
+            ASSERT_EQ(scanner_convert(input, break_tags, IN_BLOCK_SIZE, &s), expected)
+                << s.name << ", round " << round;
+            ASSERT_EQ(scanner_convert(input, break_tags, 4099, &s), expected)
+                << s.name << ", round " << round;
+        }
+    }
+}
+
 // Reading ahead and writing behind on threads must not change a byte: short
 // inputs at every read size (the ring of blocks wraps many times), long ones
 // that fill it, every mark choice, with and without -z and the chunks.
