@@ -120,7 +120,7 @@ TEST(differential_test, long_inputs_cross_many_blocks)
 // settle entities without testing each chunk for an '&' first.
 TEST(differential_test, long_prose_dense_with_entities)
 {
-    static const char* const tokens[] = {"Haus ", "der ", "Stra\xDF" "e ", "und ", "&amp; ",
+    static const char* const tokens[] = {"Haus ", "der ", ("Stra\xDF" "e "), "und ", "&amp; ",
                                          "&uuml;", "&ndash; ", "&auml;ber ", "\"", "<p>",
                                          "</p>\n", "<b class=\"x\">", "</b> ", "\n",
                                          "&unknownname "};
