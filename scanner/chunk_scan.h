@@ -523,7 +523,7 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check, bool AllAmps>
     d.chunks += static_cast<unsigned>((p - run.p) / CHUNK);
     d.with_amp += with_amp;
     if (d.chunks >= entity_density::SAMPLE) {
-        d.dense = 4 * d.with_amp > d.chunks;
+        d.dense = entity_density::DENSE_ONE_IN * d.with_amp > d.chunks;
         d.chunks = 0;
         d.with_amp = 0;
     }

@@ -56,6 +56,7 @@ using html_scanner = void (*)(scan_state& st);
 // other chunks that work.
 struct entity_density {
     static constexpr unsigned SAMPLE = 256;
+    static constexpr unsigned DENSE_ONE_IN = 4; // dense: more than one chunk in this many
     unsigned chunks = 0;
     unsigned with_amp = 0;
     bool dense = false;
