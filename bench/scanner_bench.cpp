@@ -70,11 +70,9 @@ struct tag_name {
 
 constexpr std::size_t TAG_SAMPLE = std::size_t{1} << 20;
 
-std::vector<tag_name> tag_names(const std::string& text)
+std::vector<tag_name> tag_names(const unsigned char* p, std::size_t n)
 {
     std::vector<tag_name> names;
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = std::min(text.size(), TAG_SAMPLE);
     for (std::size_t i = 0; i + 2 < n; ++i) {
         if (p[i] != '<') {
             continue;
@@ -97,8 +95,9 @@ std::vector<tag_name> tag_names(const std::string& text)
 void look_up_tag_names(benchmark::State& state)
 {
     const std::string& text = corpus();
-    const std::vector<tag_name> names = tag_names(text);
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t sample = std::min(text.size(), TAG_SAMPLE);
+    const std::vector<tag_name> names = tag_names(p, sample);
     for (auto _ : state) {
         unsigned kinds = 0;
         for (const tag_name& t : names) {
@@ -108,7 +107,6 @@ void look_up_tag_names(benchmark::State& state)
         }
         benchmark::DoNotOptimize(kinds);
     }
-    const std::size_t sample = std::min(text.size(), TAG_SAMPLE);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sample));
     state.counters["bytes_per_tag"] =
         static_cast<double>(sample) / static_cast<double>(names.size());
