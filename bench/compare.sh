@@ -13,6 +13,7 @@
 # Then quib's peak memory for two input sizes.
 #
 #   bench/compare.sh [build-dir] [megabytes] [runs] [corpora...]
+#   QUIB_BENCH_ROWS='file' bench/compare.sh ...   # the rows into a file only
 set -euo pipefail
 build=${1:-build-release}
 mb=${2:-1024}
@@ -46,7 +47,12 @@ median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR
 
 # A row: a label, a baseline command and quib's command, run alternately.
 declare -a labels base_cmds quib_cmds
-row() { labels+=("$1"); base_cmds+=("$2"); quib_cmds+=("$3"); }
+# QUIB_BENCH_ROWS, an extended regular expression, keeps only the rows whose
+# labels it matches (e.g. 'file' or 'docs avx2').
+row() {
+  [[ -z ${QUIB_BENCH_ROWS:-} || $1 =~ $QUIB_BENCH_ROWS ]] || return 0
+  labels+=("$1"); base_cmds+=("$2"); quib_cmds+=("$3")
+}
 for kind in "${corpora[@]}"; do
   f=$(corpus "$kind")
   cat "$f" > /dev/null
@@ -71,12 +77,18 @@ declare -a base_t quib_t
 # a file system that discards freed blocks, removing 1 GiB takes longer
 # than writing it, and would hide the difference between the two.
 fresh() { rm -f "$work/out.cat" "$work/out.quib"; sync; }
+# The two commands of a row take turns going first, so neither always runs
+# in the wake of the other (its freed pages, its writing left to the kernel).
 for i in $(seq "$runs"); do
   for r in "${!labels[@]}"; do
-    fresh
-    base_t[$r]+="$(seconds sh -c "${base_cmds[$r]}") "
-    fresh
-    quib_t[$r]+="$(seconds sh -c "${quib_cmds[$r]}") "
+    if (( i % 2 )); then
+      fresh; b=$(seconds sh -c "${base_cmds[$r]}")
+      fresh; q=$(seconds sh -c "${quib_cmds[$r]}")
+    else
+      fresh; q=$(seconds sh -c "${quib_cmds[$r]}")
+      fresh; b=$(seconds sh -c "${base_cmds[$r]}")
+    fi
+    base_t[$r]+="$b " quib_t[$r]+="$q "
   done
 done
 printf '%s MiB per corpus, %s alternating runs, medians\n' "$mb" "$runs"
