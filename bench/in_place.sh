@@ -42,21 +42,24 @@ per_file() { find "$work/tree" -name '*.html' -exec sh -c 'q=$1; shift; for f; d
 cat_per_file() { find "$work/tree" -name '*.html' -exec sh -c 'for f; do cat "$f" > "$f.out"; done' sh {} +; }
 
 cp_times="" quib_times="" each_times="" cat_times=""
-# The two per-page runs take turns going first: each follows the removal of
-# a tree (fresh), and the one after a removal of more new files pays more
-# for its own new files on some file systems.
+# The two runs of each pair take turns going first: on one machine the
+# second of the two took up to 1.38 times the first, whatever it ran.
+pair() { # first second: times both, in the order given
+  fresh; local a; a=$(seconds "$1")
+  fresh; local b; b=$(seconds "$2")
+  echo "$a $b"
+}
 for i in $(seq "$runs"); do
-  fresh; cp_times+="$(seconds copy_tree) "
-  fresh; quib_times+="$(seconds in_place) "
   if (( i % 2 )); then
-    fresh; k=$(seconds cat_per_file)
-    fresh; e=$(seconds per_file)
+    read -r c q < <(pair copy_tree in_place)
+    read -r k e < <(pair cat_per_file per_file)
   else
-    fresh; e=$(seconds per_file)
-    fresh; k=$(seconds cat_per_file)
+    read -r q c < <(pair in_place copy_tree)
+    read -r e k < <(pair per_file cat_per_file)
   fi
-  cat_times+="$k " each_times+="$e "
-  [ "${QUIB_BENCH_VERBOSE:-0}" = 1 ] && echo "run $i: cat per page $k s, quib per page $e s" >&2
+  cp_times+="$c " quib_times+="$q " cat_times+="$k " each_times+="$e "
+  [ "${QUIB_BENCH_VERBOSE:-0}" = 1 ] &&
+    echo "run $i: cp -r $c s, --in-place $q s, cat per page $k s, quib per page $e s" >&2
 done
 med() { tr ' ' '\n' <<<"$1" | grep . | median; }
 c=$(med "$cp_times") q=$(med "$quib_times") e=$(med "$each_times") k=$(med "$cat_times")
