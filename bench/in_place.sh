@@ -6,6 +6,9 @@
 #
 #   bench/in_place.sh [build-dir] [pages] [runs]
 #
+# QUIB_BENCH_OPTIONS: options for every quib run (--html, say).
+# QUIB_BENCH_PAGES=DIR: the pages of DIR (its *.html files) instead of
+# generated ones.
 # QUIB_BENCH_SYNC=1 ends each timed command with sync, so a copy's writing
 # to disk counts too: cp leaves its blocks unallocated for the kernel to
 # write later, while --in-place starts writing each new file before it
@@ -15,14 +18,21 @@ build=${1:-build-release}
 pages=${2:-5000}
 runs=${3:-5}
 quib=$(realpath "$build/quib")
+read -r -a options <<<"${QUIB_BENCH_OPTIONS:-}"
 work=${QUIB_BENCH_DIR:-/tmp/quib-bench}/site-$pages
 [ -x "$quib" ] && [ -x "$build/bench/quib_make_site" ] || {
   echo "build first: cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DQUIB_BENCHMARKS=ON && cmake --build $build" >&2
   exit 2
 }
+if [ -n "${QUIB_BENCH_PAGES:-}" ]; then
+  work=${QUIB_BENCH_DIR:-/tmp/quib-bench}/pages-$(realpath "$QUIB_BENCH_PAGES" | cksum | cut -d' ' -f1)
+  rm -rf "$work/original"
+  mkdir -p "$work/original"
+  find "$QUIB_BENCH_PAGES" -name '*.html' -type f -exec cp -t "$work/original" {} +
+fi
 mkdir -p "$work"
 [ -d "$work/original" ] || "$build/bench/quib_make_site" "$work/original" "$pages"
-echo "$(find "$work/original" -type f | wc -l) pages, $(du -sm "$work/original" | cut -f1) MiB"
+echo "$(find "$work/original" -type f | wc -l) pages, $(du -sm "$work/original" | cut -f1) MiB${options[*]:+, quib ${options[*]}}"
 
 seconds() {
   local t0 t1
@@ -36,9 +46,12 @@ median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 fresh() { rm -rf "$work/tree" "$work/copy"; cp -r "$work/original" "$work/tree"; cat $(find "$work/tree" -type f) > /dev/null; sync; }
 
 copy_tree() { cp -r "$work/tree" "$work/copy"; }
-in_place() { find "$work/tree" -name '*.html' -print0 | xargs -0 "$quib" --in-place; }
+in_place() { find "$work/tree" -name '*.html' -print0 | xargs -0 "$quib" --in-place "${options[@]}"; }
 # One process per page, started by one shell for both.
-per_file() { find "$work/tree" -name '*.html' -exec sh -c 'q=$1; shift; for f; do "$q" "$f" "$f.out"; done' sh "$quib" {} +; }
+per_file() {
+  find "$work/tree" -name '*.html' -exec sh -c \
+    'q=$1 o=$2; shift 2; for f; do "$q" "$f" "$f.out" $o; done' sh "$quib" "${options[*]}" {} +
+}
 cat_per_file() { find "$work/tree" -name '*.html' -exec sh -c 'for f; do cat "$f" > "$f.out"; done' sh {} +; }
 
 cp_times="" quib_times="" each_times="" cat_times=""
