@@ -111,10 +111,11 @@ constexpr unsigned NULL_MINOR = 3;
 // Source and target are the same file or device: converting would truncate
 // or overwrite what is still to be read. Regular files by inode, block and
 // character devices by device number; a terminal may be both (quib - -
-// typed at it), and so may /dev/null.
+// typed at it), and so may /dev/null. A pipe or FIFO by inode: written to,
+// it would hand quib its own output to read, and its end would never come.
 bool same_file(const struct stat& a, const struct stat& b, bool both_terminals)
 {
-    if (S_ISREG(a.st_mode) && S_ISREG(b.st_mode)) {
+    if ((S_ISREG(a.st_mode) && S_ISREG(b.st_mode)) || (S_ISFIFO(a.st_mode) && S_ISFIFO(b.st_mode))) {
         return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     }
     const bool devices = (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode)) ||

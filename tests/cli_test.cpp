@@ -83,6 +83,8 @@ void spit(const fs::path& p, const std::string& data)
     }
 }
 
+constexpr unsigned CHILD_SECONDS = 300;
+
 // Runs the program with args in dir. stderr goes to a file so that a large
 // stdout cannot block the child.
 run_result run(const std::vector<std::string>& args, const fs::path& dir, const run_setup& s = {})
@@ -126,6 +128,9 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir, const 
         for (const std::string& e : s.environment) {
             ::putenv(const_cast<char*>(e.c_str()));
         }
+        // A program that would wait for ever fails its test instead of
+        // holding up the run (in_child may set a shorter alarm).
+        ::alarm(CHILD_SECONDS);
         if (s.in_child) {
             s.in_child();
         }
