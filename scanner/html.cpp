@@ -40,6 +40,30 @@ void end_markup(scan_state& st, html_state& h)
     st.last_char = '>';
 }
 
+// Whether c completes the start of template code in a tag ("<?php" in any
+// case, or "<?="): then the tag's state is again the one before its '<'.
+// The bytes before c went through the tag's states as any others.
+bool template_in_tag(html_state& h, unsigned char c)
+{
+    if (c == '<') {
+        h.tag_template = 1;
+        h.tag_before_template = h.tag;
+        return false;
+    }
+    const std::uint8_t n = h.tag_template;
+    if ((n == 1 && c == '?') || (n >= 2 && lower(c) == static_cast<unsigned char>("php"[n - 2]))) {
+        h.tag_template = n + 1;
+    } else {
+        h.tag_template = n == 2 && c == '=' ? TEMPLATE_IN_TAG : 0;
+    }
+    if (h.tag_template != TEMPLATE_IN_TAG) {
+        return false;
+    }
+    h.tag = h.tag_before_template;
+    h.question = false;
+    return true;
+}
+
 void start_tag_name(html_state& h, unsigned char c, bool end_tag)
 {
     h.mode = html_mode::tag;
@@ -659,6 +683,16 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             break;
         case html_mode::tag: {
             write_char(st, c);
+            if (h.tag_template == TEMPLATE_IN_TAG) {
+                if (c == '>' && h.question) {
+                    h.tag_template = 0;
+                }
+                h.question = c == '?';
+                break;
+            }
+            if (h.tag != tag_state::name && template_in_tag(h, c)) {
+                break;
+            }
             const tag_state next = tag_next(h.tag, c);
             if (next == tag_state::ended) {
                 // "/>": the '/' read where the tokenizer takes it for the

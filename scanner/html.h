@@ -17,6 +17,8 @@
 
 inline constexpr std::size_t HTML_NAME_MAX = 13;      // the longest name looked for (foreignobject)
 inline constexpr std::size_t QUOTE_REF_NAME_MAX = 10; // bytes between '&' and ';'
+// "<?php" has five bytes; tag_template counts them, then stays here.
+inline constexpr std::uint8_t TEMPLATE_IN_TAG = 5;
 
 enum class html_mode : std::uint8_t {
     prose,
@@ -94,6 +96,12 @@ struct html_state {
     // tag
     tag_state tag = tag_state::name;
     bool end_tag = false;
+    // Template code in a tag after its name, "<?php" or "<?=" up to "?>":
+    // how much of its start has come (TEMPLATE_IN_TAG: it has; then
+    // question holds whether '?' came just before), and the tag's state
+    // before its '<', which it leaves as it was.
+    std::uint8_t tag_template = 0;
+    tag_state tag_before_template = tag_state::name;
     unsigned char name[HTML_NAME_MAX] = {};
     std::uint8_t name_len = 0;       // HTML_NAME_MAX + 1: longer than any looked for
 

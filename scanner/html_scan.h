@@ -79,21 +79,25 @@ struct lazy_masks {
     }
 };
 
-// The bytes that change the state of a tag.
+// The bytes that change the state of a tag: after its name, also a '<',
+// which may begin template code; in that code, every byte.
 template <class Window>
-[[gnu::always_inline]] inline std::uint64_t tag_stops(tag_state t, lazy_masks<Window>& m)
+[[gnu::always_inline]] inline std::uint64_t tag_stops(const html_state& h, lazy_masks<Window>& m)
 {
-    switch (t) {
+    if (h.tag_template != 0) {
+        return HTML_ALL;
+    }
+    switch (h.tag) {
     case tag_state::name:
         return m[B_BLANK] | m[B_SLASH] | m[B_GT];
     case tag_state::attribute:
-        return m[B_SLASH] | m[B_EQ] | m[B_GT];
+        return m[B_SLASH] | m[B_EQ] | m[B_GT] | m[B_LT];
     case tag_state::unquoted:
-        return m[B_BLANK] | m[B_GT];
+        return m[B_BLANK] | m[B_GT] | m[B_LT];
     case tag_state::double_quoted:
-        return m[B_QUOTE];
+        return m[B_QUOTE] | m[B_LT];
     case tag_state::single_quoted:
-        return m[B_APOS];
+        return m[B_APOS] | m[B_LT];
     case tag_state::before_name:
     case tag_state::before_value:
         return ~m[B_BLANK];
@@ -220,6 +224,7 @@ struct tag_bits {
     Mask apos;
     Mask eq;
     Mask not_a_name; // blank, '/', quotes, '='
+    Mask lt;         // after the name, perhaps template code: read state by state
 };
 using tag_bytes = tag_bits<std::uint64_t>;
 
@@ -229,7 +234,7 @@ template <class Window>
     m.tag_masks();
     const std::uint64_t* k = m.mask;
     return {k[B_GT], k[B_QUOTE], k[B_APOS], k[B_EQ],
-            k[B_BLANK] | k[B_SLASH] | k[B_QUOTE] | k[B_APOS] | k[B_EQ]};
+            k[B_BLANK] | k[B_SLASH] | k[B_QUOTE] | k[B_APOS] | k[B_EQ], k[B_LT]};
 }
 
 // lowest_bit for the width of each mask a tag is read with.
@@ -294,7 +299,7 @@ template <class Mask>
     const Mask opening = quotes & values & inside;
     const bool pairs = (opening & ~(t.eq << 1)) == 0 && ((opening >> 2) & t.not_a_name) == 0 &&
                        (t.eq & inside & ~values & ~(opening >> 1)) == 0 &&
-                       (t.apos & inside & ~values) == 0;
+                       (t.apos & inside & ~values) == 0 && (t.lt & inside) == 0;
     return pairs ? end : 0;
 }
 
@@ -315,7 +320,7 @@ std::size_t tag_end_at_hand(lazy_masks<Window>& m, std::size_t k)
     }
     const std::uint64_t gts = t.gt & (HTML_ALL << k);
     const std::uint64_t before_gt = (gts & (std::uint64_t{0} - gts)) - 1;
-    if (gts != 0 && ((t.quote | t.apos) & before_gt & (HTML_ALL << k)) == 0) {
+    if (gts != 0 && ((t.quote | t.apos | t.lt) & before_gt & (HTML_ALL << k)) == 0) {
         return static_cast<std::size_t>(__builtin_ctzll(gts));
     }
     return tag_end_at_hand(t, quote_parity, k);
@@ -349,8 +354,9 @@ template <class Isa, class Window>
     const std::uint64_t parity = Isa::prefix_xor(a.quote);
     const wide_mask quote_parity =
         wide(parity, Isa::prefix_xor(b.quote) ^ spread_top_bit(parity));
-    const tag_bits<wide_mask> t{wide(a.gt, b.gt), wide(a.quote, b.quote), wide(a.apos, b.apos),
-                                wide(a.eq, b.eq), wide(a.not_a_name, b.not_a_name)};
+    const tag_bits<wide_mask> t{wide(a.gt, b.gt),       wide(a.quote, b.quote),
+                                wide(a.apos, b.apos),   wide(a.eq, b.eq),
+                                wide(a.not_a_name, b.not_a_name), wide(a.lt, b.lt)};
     const std::size_t k = first_bit(name_ends);
     const std::size_t end = tag_end_at_hand(t, quote_parity, k);
     if (end == 0) {
@@ -792,7 +798,7 @@ template <class Window>
         std::uint64_t stops = HTML_ALL; // in prose and the states around it, every byte
         if (!h.quote_open && h.mode == html_mode::tag) {
             m.tag_masks();
-            stops = tag_stops(h.tag, m);
+            stops = tag_stops(h, m);
         } else if (!h.quote_open) {
             stops = other_stops(h, m);
         }
@@ -993,7 +999,7 @@ void scan_html_windows(scan_state& st)
             }
             case html_mode::tag: {
                 m.tag_masks();
-                const std::uint64_t stops = tag_stops(h.tag, m) & (HTML_ALL << i);
+                const std::uint64_t stops = tag_stops(h, m) & (HTML_ALL << i);
                 const std::size_t j = stops == 0 ? HTML_WINDOW
                                                  : static_cast<std::size_t>(__builtin_ctzll(stops));
                 if (h.tag == tag_state::name) {
@@ -1001,6 +1007,10 @@ void scan_html_windows(scan_state& st)
                 }
                 if (j == HTML_WINDOW) {
                     i = j;
+                    break;
+                }
+                if (h.tag_template != 0 || (p[j] == '<' && h.tag != tag_state::name)) {
+                    step(j); // template code, or perhaps its start
                     break;
                 }
                 const tag_state next = tag_next(h.tag, p[j]);

@@ -148,6 +148,14 @@ std::size_t quote_reference_length(std::string_view in, std::size_t i)
 // Where a tag starting at in[i] == '<' ends (one past its '>'), or none; its
 // name goes to name, whether it ends in the self-closing "/>" to
 // self_closing. The states are the table of section 2.
+// Whether template code, "<?php" (any case) or "<?=", starts at in[i].
+bool template_code_at(std::string_view in, std::size_t i)
+{
+    const auto at = [&in](std::size_t k) { return k < in.size() ? lower(in[k]) : '\0'; };
+    return at(i) == '<' && at(i + 1) == '?' &&
+           (at(i + 2) == '=' || (at(i + 2) == 'p' && at(i + 3) == 'h' && at(i + 4) == 'p'));
+}
+
 std::size_t tag_end(std::string_view in, std::size_t i, std::string& name, bool& self_closing)
 {
     enum class st { n, b, a, v, u, d, s, q } state = st::n;
@@ -157,6 +165,15 @@ std::size_t tag_end(std::string_view in, std::size_t i, std::string& name, bool&
     for (; j < in.size(); ++j) {
         const char c = in[j];
         const bool blank = is_blank(c);
+        // Template code after the name is skipped whole.
+        if (state != st::n && template_code_at(in, j)) {
+            const std::size_t q = in.find("?>", j + 2);
+            if (q == none) {
+                return none;
+            }
+            j = q + 1;
+            continue;
+        }
         if (c == '>' && state != st::d && state != st::s) {
             if (name_end == none) {
                 name_end = j;
@@ -244,13 +261,7 @@ std::size_t markup_end(std::string_view in, std::size_t i, bool foreign, std::st
     }
     if (next == '?') {
         // Template code, <?php or <?=, ends at "?>"; any other <? at '>'.
-        const auto lower_at = [&in](std::size_t k) {
-            return k < in.size() ? static_cast<char>(std::tolower(static_cast<unsigned char>(in[k]))) : '\0';
-        };
-        const bool template_code =
-            lower_at(i + 2) == '=' ||
-            (lower_at(i + 2) == 'p' && lower_at(i + 3) == 'h' && lower_at(i + 4) == 'p');
-        if (template_code) {
+        if (template_code_at(in, i)) {
             const std::size_t q = in.find("?>", i + 2);
             return q == none ? none : q + 2;
         }

@@ -17,7 +17,7 @@ inline std::string random_html(std::mt19937_64& rng, std::size_t max_tokens)
         "<a =\"x>\">", "<img alt=\"\" />", "<code>", "</code>", "<pre>", "</PRE>", "<kbd>",
         "</kbd>", "<tt>", "</tt>", "<samp>", "</samp>", "<script>", "</script>", "</SCRIPT >",
         "<script type=\"x\">", "<!--", "-->", "--!>", "<!-->", "<style>", "</style>",
-        "<textarea>", "</textarea>", "<xmp>", "</xmp>", "<![CDATA[", "]]>", "<?php ", "?>",
+        "<textarea>", "</textarea>", "<xmp>", "</xmp>", "<![CDATA[", "]]>", "<?php ", "<?= ", "?>",
         "<!DOCTYPE html>", "</>", "</ x>", "<!x>", "&quot;", "&QUOT;", "&#34;", "&#x22;",
         "&#X201e;", "&#8222;", "&#0000132;", "&ldquo;", "&rdquo;", "&ldquor;", "&bdquo;",
         "&amp;", "&nbsp;", "&#;", "&quot", "&abcdefghij;", "\\\"", "\\<", "\\\\", "\\>",
