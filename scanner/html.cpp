@@ -506,9 +506,9 @@ void html_end_tag(scan_state& st, html_state& h, bool self_closing)
     if (verbatim >= 0) {
         unsigned long& count = h.verbatim[verbatim];
         if (!h.end_tag) {
-            if (h.verbatim_total == 0) {
-                h.verbatim_line = h.markup_line;
-                h.verbatim_first = static_cast<std::uint8_t>(verbatim);
+            if (count == 0) {
+                h.verbatim_lines[verbatim] = h.markup_line;
+                h.verbatim_order[verbatim] = ++h.verbatim_openings;
             }
             ++count;
             ++h.verbatim_total;
@@ -855,8 +855,15 @@ void html_end(scan_state& st, html_state& h)
         report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.raw_line, RAW_NAMES[RAW_TITLE]);
     }
     if (h.report != nullptr && verbatim_open(h)) {
-        report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.verbatim_line,
-                    VERBATIM_NAMES[h.verbatim_first]);
+        unsigned outermost = 0;
+        for (unsigned v = 0; v < VERBATIM_ELEMENTS; ++v) {
+            if (h.verbatim[v] != 0 && (h.verbatim[outermost] == 0 ||
+                                       h.verbatim_order[v] < h.verbatim_order[outermost])) {
+                outermost = v;
+            }
+        }
+        report_spot(*h.report, QUIB_SPOT_ELEMENT_UNCLOSED, h.verbatim_lines[outermost],
+                    VERBATIM_NAMES[outermost]);
     }
     if (h.report != nullptr && h.quote_open) {
         report_spot(*h.report, QUIB_SPOT_QUOTE_CUT_OFF, h.opened_line);

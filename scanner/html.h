@@ -146,8 +146,12 @@ struct html_state {
     bool blank_line = false;         // only blanks since a line end inside the quotation
     unsigned long markup_line = 0;   // where the markup being read began
     unsigned long raw_line = 0;      // the start tag of the raw text
-    unsigned long verbatim_line = 0; // the outermost open code element
-    std::uint8_t verbatim_first = 0;
+    // Where each code element's name was last opened from none open, and
+    // in which order: the outermost open one is reported at the end.
+    unsigned long verbatim_lines[VERBATIM_ELEMENTS] = {};
+    unsigned long verbatim_order[VERBATIM_ELEMENTS] = {};
+    unsigned long verbatim_openings = 0;
+    std::uint8_t verbatim_first = 0; // the chunk path's: opened at the window's first code tag
     unsigned long utf8_line = 0;     // a UTF-8 declaration not yet reported (byte marks)
     bool untouched = false;          // the whole input is copied as it is (UTF-16)
 };

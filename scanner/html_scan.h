@@ -448,9 +448,9 @@ template <class Isa>
 // With --check, what the state machine would report and note for the end
 // bytes of window p that the bulk step takes, in their order: a quotation
 // opening after a digit or as the first mark on a UTF-8 page, a block
-// element or a line of blanks ending it; the lines counted, where the first
-// code element opened (at its '<', if any), the blank-line rule's state at
-// the end (open: a quotation is open there).
+// element or a line of blanks ending it; the lines counted, where a code
+// element opened while none was open (at its '<', if any), the blank-line
+// rule's state at the end (open: a quotation is open there).
 inline void report_window(html_state& h, const unsigned char* p, std::size_t end,
                           std::uint64_t quotes, std::uint64_t quote_mask,
                           std::uint64_t boundaries, std::uint64_t line_ends,
@@ -471,7 +471,7 @@ inline void report_window(html_state& h, const unsigned char* p, std::size_t end
         return i == 0 ? h.blank_line : p[i - 1] == '\n';
     };
     if (verbatim_opened_at >= 0) {
-        h.verbatim_line = line_at(static_cast<std::size_t>(verbatim_opened_at));
+        h.verbatim_lines[h.verbatim_first] = line_at(static_cast<std::size_t>(verbatim_opened_at));
     }
     for (std::uint64_t e = quotes | ((boundaries | line_ends) & quote_mask); e != 0; e &= e - 1) {
         const unsigned i = static_cast<unsigned>(__builtin_ctzll(e));
@@ -582,19 +582,27 @@ template <class Isa, class Window>
                     end = t;
                     break;
                 }
-                if (kind.block) {
-                    unread[unread_count++] = {static_cast<std::uint8_t>(tag_end), 0, 0};
-                }
                 int verbatim = kind.verbatim;
                 if (end_tag && (kind.raw == RAW_SCRIPT || kind.raw == RAW_STYLE)) {
                     // The end of a script or style that svg or math left open.
                     verbatim =
                         static_cast<int>(kind.raw == RAW_SCRIPT ? FOREIGN_SCRIPT : FOREIGN_STYLE);
                 }
+                // A code element of another name opening inside one: with
+                // --check, its line is noted state by state.
+                if (h.report != nullptr && !end_tag && verbatim >= 0 && h.verbatim_total != 0 &&
+                    h.verbatim[verbatim] == 0) {
+                    end = t;
+                    break;
+                }
+                if (kind.block) {
+                    unread[unread_count++] = {static_cast<std::uint8_t>(tag_end), 0, 0};
+                }
                 if (verbatim >= 0) {
                     unsigned long& count = h.verbatim[verbatim];
                     if (!end_tag) {
-                        if (h.verbatim_total == 0) {
+                        if (count == 0) {
+                            h.verbatim_order[verbatim] = ++h.verbatim_openings;
                             h.verbatim_first = static_cast<std::uint8_t>(verbatim);
                             verbatim_opened_at = static_cast<int>(t);
                         }
