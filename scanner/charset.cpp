@@ -25,6 +25,13 @@ bool is_letter(unsigned char c)
 }
 
 // Whether the bytes at p (n of them) start with word, in any case.
+// Whether p begins with word exactly, in its case.
+bool starts_with_exactly(const unsigned char* p, std::size_t n, const char* word)
+{
+    const std::size_t len = std::strlen(word);
+    return n >= len && std::memcmp(p, word, len) == 0;
+}
+
 bool starts_with(const unsigned char* p, std::size_t n, const char* word)
 {
     const std::size_t len = std::strlen(word);
@@ -281,14 +288,16 @@ bool meta_declaration(reader& r, page_encoding& encoding)
     return true;
 }
 
-// <?xml version="1.0" encoding="..."?>: the encoding pseudo-attribute.
+// <?xml version="1.0" encoding="..."?>: the encoding pseudo-attribute,
+// spelt in lowercase, its value without blanks around it, as browsers take
+// it (they ignore "<?XML", "ENCODING" and " utf-8").
 bool xml_declaration(reader& r, page_encoding& encoding)
 {
     while (!r.at_end()) {
         if (r.p[r.pos] == '?' && r.pos + 1 < r.n && r.p[r.pos + 1] == '>') {
             return false;
         }
-        if (starts_with(r.p + r.pos, r.n - r.pos, "encoding")) {
+        if (starts_with_exactly(r.p + r.pos, r.n - r.pos, "encoding")) {
             r.pos += 8;
             while (!r.at_end() && is_blank(r.p[r.pos])) {
                 ++r.pos;
@@ -311,7 +320,11 @@ bool xml_declaration(reader& r, page_encoding& encoding)
             if (r.at_end()) {
                 return false;
             }
-            encoding = encoding_of_label(r.p + start, r.pos - start);
+            const std::size_t len = r.pos - start;
+            if (len == 0 || is_blank(r.p[start]) || is_blank(r.p[r.pos - 1])) {
+                return false;
+            }
+            encoding = encoding_of_label(r.p + start, len);
             return true;
         }
         ++r.pos;
@@ -439,7 +452,7 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
     // An XML declaration counts only at the very start, and only where no
     // <meta> declares anything: as browsers read pages.
     encoding_declaration xml;
-    if (starts_with(p, n, "<?xml") && n > 5 && is_blank(p[5])) {
+    if (starts_with_exactly(p, n, "<?xml") && n > 5 && is_blank(p[5])) {
         r.pos = 6;
         page_encoding found = page_encoding::none;
         if (xml_declaration(r, found)) {
