@@ -28,7 +28,7 @@ if [ -n "${QUIB_BENCH_PAGES:-}" ]; then
   work=${QUIB_BENCH_DIR:-/tmp/quib-bench}/pages-$(realpath "$QUIB_BENCH_PAGES" | cksum | cut -d' ' -f1)
   rm -rf "$work/original"
   mkdir -p "$work/original"
-  find "$QUIB_BENCH_PAGES" -name '*.html' -type f -exec cp -t "$work/original" {} +
+  (cd "$QUIB_BENCH_PAGES" && find . -name '*.html' -type f -exec cp --parents -t "$work/original" {} +)
 fi
 mkdir -p "$work"
 [ -d "$work/original" ] || "$build/bench/quib_make_site" "$work/original" "$pages"

@@ -24,14 +24,14 @@ bool is_letter(unsigned char c)
     return lower(c) >= 'a' && lower(c) <= 'z';
 }
 
-// Whether the bytes at p (n of them) start with word, in any case.
-// Whether p begins with word exactly, in its case.
+// Whether the bytes at p (n of them) start with word exactly, in its case.
 bool starts_with_exactly(const unsigned char* p, std::size_t n, const char* word)
 {
     const std::size_t len = std::strlen(word);
     return n >= len && std::memcmp(p, word, len) == 0;
 }
 
+// Whether the bytes at p (n of them) start with word, in any case.
 bool starts_with(const unsigned char* p, std::size_t n, const char* word)
 {
     const std::size_t len = std::strlen(word);
@@ -289,8 +289,9 @@ bool meta_declaration(reader& r, page_encoding& encoding)
 }
 
 // <?xml version="1.0" encoding="..."?>: the encoding pseudo-attribute,
-// spelt in lowercase, its value without blanks around it, as browsers take
-// it (they ignore "<?XML", "ENCODING" and " utf-8").
+// spelt in lowercase, its value without a blank at either end inside its
+// quotes, as browsers take it (they ignore "<?XML", "ENCODING" and
+// " utf-8").
 bool xml_declaration(reader& r, page_encoding& encoding)
 {
     while (!r.at_end()) {

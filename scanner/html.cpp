@@ -40,9 +40,23 @@ void end_markup(scan_state& st, html_state& h)
     st.last_char = '>';
 }
 
-// Whether c completes the start of template code in a tag ("<?php" in any
-// case, or "<?="): then the tag's state is again the one before its '<'.
-// The bytes before c went through the tag's states as any others.
+// Template code starts with "<?php" (in any case) or "<?=". After "<?" and
+// the first matched bytes of "php": what c makes of it, TEMPLATE_STARTED,
+// the bytes of "php" matched then, or NO_TEMPLATE.
+constexpr int TEMPLATE_STARTED = 3;
+constexpr int NO_TEMPLATE = -1;
+
+int template_start(int matched, unsigned char c)
+{
+    if (matched == 0 && c == '=') {
+        return TEMPLATE_STARTED;
+    }
+    return lower(c) == static_cast<unsigned char>("php"[matched]) ? matched + 1 : NO_TEMPLATE;
+}
+
+// Whether c completes the start of template code in a tag: then the tag's
+// state is again the one before its '<'. The bytes before c went through
+// the tag's states as any others.
 bool template_in_tag(html_state& h, unsigned char c)
 {
     if (c == '<') {
@@ -50,15 +64,17 @@ bool template_in_tag(html_state& h, unsigned char c)
         h.tag_before_template = h.tag;
         return false;
     }
-    const std::uint8_t n = h.tag_template;
-    if ((n == 1 && c == '?') || (n >= 2 && lower(c) == static_cast<unsigned char>("php"[n - 2]))) {
-        h.tag_template = n + 1;
-    } else {
-        h.tag_template = n == 2 && c == '=' ? TEMPLATE_IN_TAG : 0;
-    }
-    if (h.tag_template != TEMPLATE_IN_TAG) {
+    const std::uint8_t n = h.tag_template; // 1: after '<', then 2 + the bytes of "php"
+    if (n == 1) {
+        h.tag_template = c == '?' ? 2 : 0;
         return false;
     }
+    const int next = n >= 2 ? template_start(n - 2, c) : NO_TEMPLATE;
+    if (next != TEMPLATE_STARTED) {
+        h.tag_template = next == NO_TEMPLATE ? 0 : static_cast<std::uint8_t>(next + 2);
+        return false;
+    }
+    h.tag_template = TEMPLATE_IN_TAG;
     h.tag = h.tag_before_template;
     h.question = false;
     return true;
@@ -743,14 +759,9 @@ void html_step(scan_state& st, html_state& h, unsigned char c)
             // code. Any other <? ends at '>', as in browsers (Word writes
             // <?xml:namespace ... />).
             if (h.instruction_len < 3) {
-                if (h.instruction_len == 0 && c == '=') {
-                    h.template_code = true;
-                    h.instruction_len = 3;
-                } else if (lower(c) == static_cast<unsigned char>("php"[h.instruction_len])) {
-                    h.template_code = ++h.instruction_len == 3;
-                } else {
-                    h.instruction_len = 3;
-                }
+                const int next = template_start(h.instruction_len, c);
+                h.template_code = next == TEMPLATE_STARTED;
+                h.instruction_len = static_cast<std::uint8_t>(next == NO_TEMPLATE ? 3 : next);
             }
             if (c == '>' && (!h.template_code || h.question)) {
                 end_markup(st, h);

@@ -151,7 +151,7 @@ struct html_state {
     unsigned long verbatim_lines[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_order[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_openings = 0;
-    std::uint8_t verbatim_first = 0; // the chunk path's: opened at the window's first code tag
+    std::uint8_t verbatim_first = 0; // the chunk path's: opened from none open in the window
     unsigned long utf8_line = 0;     // a UTF-8 declaration not yet reported (byte marks)
     bool untouched = false;          // the whole input is copied as it is (UTF-16)
 };

@@ -80,10 +80,14 @@ struct lazy_masks {
 };
 
 // The bytes that change the state of a tag: after its name, also a '<',
-// which may begin template code; in that code, every byte.
+// which may begin template code; while its start is read, every byte; in
+// the code, '?' and '>' (a run of other bytes leaves no '?' before the next).
 template <class Window>
 [[gnu::always_inline]] inline std::uint64_t tag_stops(const html_state& h, lazy_masks<Window>& m)
 {
+    if (h.tag_template == TEMPLATE_IN_TAG) {
+        return m[B_QMARK] | m[B_GT];
+    }
     if (h.tag_template != 0) {
         return HTML_ALL;
     }
@@ -519,7 +523,7 @@ template <class Isa, class Window>
         // closes a tag: state by state.
         return 0;
     }
-    int verbatim_opened_at = -1; // the first code element's '<', for --check
+    int verbatim_opened_at = -1; // the '<' of verbatim_first, for --check
     const std::uint64_t lt = m.mask[B_LT];
     std::size_t end = HTML_WINDOW;
     std::uint64_t tags = 0;            // the bytes of the tags, '<' to '>'
@@ -820,6 +824,8 @@ template <class Window>
         }
         if (h.mode != html_mode::tag) {
             apply_other_run(h);
+        } else if (h.tag_template == TEMPLATE_IN_TAG) {
+            h.question = false;
         } else if (h.tag == tag_state::name) {
             append_name(h, p, j, k);
         }
@@ -1010,7 +1016,9 @@ void scan_html_windows(scan_state& st)
                 const std::uint64_t stops = tag_stops(h, m) & (HTML_ALL << i);
                 const std::size_t j = stops == 0 ? HTML_WINDOW
                                                  : static_cast<std::size_t>(__builtin_ctzll(stops));
-                if (h.tag == tag_state::name) {
+                if (h.tag_template == TEMPLATE_IN_TAG) {
+                    h.question = h.question && j == i;
+                } else if (h.tag == tag_state::name) {
                     append_name(h, p, i, j);
                 }
                 if (j == HTML_WINDOW) {

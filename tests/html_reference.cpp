@@ -145,9 +145,6 @@ std::size_t quote_reference_length(std::string_view in, std::size_t i)
     return is_quote_name(in.substr(i + 1, j - (i + 1))) ? j + 1 - i : 0;
 }
 
-// Where a tag starting at in[i] == '<' ends (one past its '>'), or none; its
-// name goes to name, whether it ends in the self-closing "/>" to
-// self_closing. The states are the table of section 2.
 // Whether template code, "<?php" (any case) or "<?=", starts at in[i].
 bool template_code_at(std::string_view in, std::size_t i)
 {
@@ -156,6 +153,9 @@ bool template_code_at(std::string_view in, std::size_t i)
            (at(i + 2) == '=' || (at(i + 2) == 'p' && at(i + 3) == 'h' && at(i + 4) == 'p'));
 }
 
+// Where a tag starting at in[i] == '<' ends (one past its '>'), or none; its
+// name goes to name, whether it ends in the self-closing "/>" to
+// self_closing. The states are the table of section 2.
 std::size_t tag_end(std::string_view in, std::size_t i, std::string& name, bool& self_closing)
 {
     enum class st { n, b, a, v, u, d, s, q } state = st::n;
