@@ -146,12 +146,13 @@ struct html_state {
     bool blank_line = false;         // only blanks since a line end inside the quotation
     unsigned long markup_line = 0;   // where the markup being read began
     unsigned long raw_line = 0;      // the start tag of the raw text
-    // Where each code element's name was last opened from none open, and
-    // in which order: the outermost open one is reported at the end.
+    // For each code element's name, where and in which order it last
+    // opened while none of that name was open: the outermost element still
+    // open is reported at the end.
     unsigned long verbatim_lines[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_order[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_openings = 0;
-    std::uint8_t verbatim_first = 0; // the chunk path's: opened from none open in the window
+    std::uint8_t verbatim_first = 0; // the chunk path's: the one whose line a window notes
     unsigned long utf8_line = 0;     // a UTF-8 declaration not yet reported (byte marks)
     bool untouched = false;          // the whole input is copied as it is (UTF-16)
 };
