@@ -152,7 +152,6 @@ struct html_state {
     unsigned long verbatim_lines[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_order[VERBATIM_ELEMENTS] = {};
     unsigned long verbatim_openings = 0;
-    std::uint8_t verbatim_first = 0; // the chunk path's: the one whose line a window notes
     unsigned long utf8_line = 0;     // a UTF-8 declaration not yet reported (byte marks)
     bool untouched = false;          // the whole input is copied as it is (UTF-16)
 };

@@ -449,16 +449,24 @@ template <class Isa>
     }
 }
 
+// The code element that a window opened while none of its name was open
+// (the last such, if several), whose line --check notes: its '<' (at), or
+// none (-1).
+struct code_opening {
+    int at = -1;
+    std::uint8_t element = 0;
+};
+
 // With --check, what the state machine would report and note for the end
 // bytes of window p that the bulk step takes, in their order: a quotation
 // opening after a digit or as the first mark on a UTF-8 page, a block
 // element or a line of blanks ending it; the lines counted, where a code
-// element opened while none was open (at its '<', if any), the blank-line
-// rule's state at the end (open: a quotation is open there).
+// element opened, the blank-line rule's state at the end (open: a quotation
+// is open there).
 inline void report_window(html_state& h, const unsigned char* p, std::size_t end,
                           std::uint64_t quotes, std::uint64_t quote_mask,
                           std::uint64_t boundaries, std::uint64_t line_ends,
-                          int verbatim_opened_at, bool open)
+                          code_opening opened, bool open)
 {
     const unsigned long first_line = h.line;
     const auto line_at = [&](std::size_t i) {
@@ -474,8 +482,8 @@ inline void report_window(html_state& h, const unsigned char* p, std::size_t end
         }
         return i == 0 ? h.blank_line : p[i - 1] == '\n';
     };
-    if (verbatim_opened_at >= 0) {
-        h.verbatim_lines[h.verbatim_first] = line_at(static_cast<std::size_t>(verbatim_opened_at));
+    if (opened.at >= 0) {
+        h.verbatim_lines[opened.element] = line_at(static_cast<std::size_t>(opened.at));
     }
     for (std::uint64_t e = quotes | ((boundaries | line_ends) & quote_mask); e != 0; e &= e - 1) {
         const unsigned i = static_cast<unsigned>(__builtin_ctzll(e));
@@ -523,7 +531,7 @@ template <class Isa, class Window>
         // closes a tag: state by state.
         return 0;
     }
-    int verbatim_opened_at = -1; // the '<' of verbatim_first, for --check
+    code_opening opened; // for --check
     const std::uint64_t lt = m.mask[B_LT];
     std::size_t end = HTML_WINDOW;
     std::uint64_t tags = 0;            // the bytes of the tags, '<' to '>'
@@ -607,8 +615,7 @@ template <class Isa, class Window>
                     if (!end_tag) {
                         if (count == 0) {
                             h.verbatim_order[verbatim] = ++h.verbatim_openings;
-                            h.verbatim_first = static_cast<std::uint8_t>(verbatim);
-                            verbatim_opened_at = static_cast<int>(t);
+                            opened = {static_cast<int>(t), static_cast<std::uint8_t>(verbatim)};
                         }
                         ++count;
                         ++h.verbatim_total;
@@ -715,7 +722,7 @@ template <class Isa, class Window>
 
     if (h.report != nullptr) {
         report_window(h, p, end, quotes, quote_mask, boundaries, m.w.equal('\n') & valid,
-                      verbatim_opened_at, state != 0);
+                      opened, state != 0);
     }
 
     std::uint64_t breaks = 0;
@@ -762,7 +769,7 @@ template <class Isa, class Window, bool Check>
         }
         if (verbatim) {
             if constexpr (Check) {
-                report_window(h, p, HTML_WINDOW, 0, state, 0, w.equal('\n'), -1, state != 0);
+                report_window(h, p, HTML_WINDOW, 0, state, 0, w.equal('\n'), {}, state != 0);
             }
             write_window<Isa>(st, p, HTML_WINDOW, 0, 0, 0, 0);
         } else {
@@ -774,7 +781,7 @@ template <class Isa, class Window, bool Check>
             }
             state = spread_top_bit(quote_mask);
             if constexpr (Check) {
-                report_window(h, p, HTML_WINDOW, quotes, quote_mask, 0, w.equal('\n'), -1,
+                report_window(h, p, HTML_WINDOW, quotes, quote_mask, 0, w.equal('\n'), {},
                               state != 0);
             }
             write_window<Isa>(st, p, HTML_WINDOW, quotes, quote_mask, 0, 0);

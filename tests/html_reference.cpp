@@ -1,7 +1,6 @@
 #include "html_reference.h"
 
 #include <array>
-#include <cctype>
 #include <cstdint>
 #include <vector>
 
