@@ -85,6 +85,23 @@ void spit(const fs::path& p, const std::string& data)
 
 constexpr unsigned CHILD_SECONDS = 300;
 
+// Writes text to a pipe whose reader may already have quit (a program that
+// refuses its arguments never reads its input). The SIGPIPE of that write is
+// blocked and taken back, so it cannot end the test itself.
+void write_unless_closed(int fd, const std::string& text)
+{
+    sigset_t pipe_signal;
+    sigset_t before;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+    (void)!::write(fd, text.data(), text.size());
+    const timespec no_wait{};
+    while (::sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
 // Runs the program with args in dir. stderr goes to a file so that a large
 // stdout cannot block the child.
 run_result run(const std::vector<std::string>& args, const fs::path& dir, const run_setup& s = {})
@@ -140,7 +157,7 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir, const 
     ::close(in_pipe[0]);
     ::close(out_pipe[1]);
     if (!s.stdin_data.empty()) {
-        (void)!::write(in_pipe[1], s.stdin_data.data(), s.stdin_data.size());
+        write_unless_closed(in_pipe[1], s.stdin_data);
     }
     ::close(in_pipe[1]);
     run_result r;
