@@ -156,12 +156,17 @@ run_result run(const std::vector<std::string>& args, const fs::path& dir, const 
     }
     ::close(in_pipe[0]);
     ::close(out_pipe[1]);
-    if (!s.stdin_data.empty()) {
-        write_unless_closed(in_pipe[1], s.stdin_data);
-    }
-    ::close(in_pipe[1]);
+    // The input is written while the output is read, so that neither pipe
+    // can fill up and hold the other side.
+    std::thread feeder([&] {
+        if (!s.stdin_data.empty()) {
+            write_unless_closed(in_pipe[1], s.stdin_data);
+        }
+        ::close(in_pipe[1]);
+    });
     run_result r;
     r.out = read_fd(out_pipe[0]);
+    feeder.join();
     ::close(out_pipe[0]);
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
