@@ -511,5 +511,6 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
                                   : n;
         }
     }
+    xml.head_runs_on = xml.encoding == page_encoding::none && in_head && (r.pos >= n || r.cut_off);
     return xml;
 }

@@ -26,6 +26,9 @@ enum class page_encoding {
 struct encoding_declaration {
     page_encoding encoding = page_encoding::none;
     unsigned long line = 0; // where the declaration starts, from 1
+    // None was found, and the page may still be in its head where the bytes
+    // looked at end: more of them might hold one.
+    bool head_runs_on = false;
 };
 
 // Which declarations count: those within the first CHARSET_PRESCAN_BYTES

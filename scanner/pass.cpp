@@ -16,15 +16,22 @@
 namespace {
 
 // The page's first bytes for its declared encoding: in place for memory,
-// else read into the first block.
+// else read into the first block, only as far as a head still open asks
+// (a pipe's first page is not held back for the whole reach).
 encoding_declaration declared_encoding(scan_state& st, prescan_reach reach)
 {
     const byte_source& s = st.in.source;
     if (s.kind == io_kind::memory) {
         return find_declared_encoding(s.data, s.size, reach);
     }
-    fill_input(st, prescan_bytes(reach));
-    return find_declared_encoding(st.in.block + st.in.pos, st.in.len - st.in.pos, reach);
+    for (std::size_t want = CHARSET_PRESCAN_BYTES;; want *= 2) {
+        fill_input(st, want);
+        const std::size_t have = st.in.len - st.in.pos;
+        const encoding_declaration d = find_declared_encoding(st.in.block + st.in.pos, have, reach);
+        if (!d.head_runs_on || have < want || want >= prescan_bytes(reach)) {
+            return d;
+        }
+    }
 }
 
 mark_form form_for(page_encoding encoding)
@@ -124,9 +131,15 @@ pass_result run_pass(const byte_source& source, byte_sink& sink, const pass_opti
     if (utf16 && options.check) {
         report_spot(report, QUIB_SPOT_UTF16_PAGE, 1);
     }
-    const bool multibyte = !utf16 && declared.encoding == page_encoding::multibyte;
+    // A browser that finds a multibyte encoding further in the head reads
+    // the page in it: --html copies that page unchanged too.
+    const encoding_declaration in_head =
+        options.html && declared.encoding == page_encoding::none
+            ? declared_encoding(*st, prescan_reach::head)
+            : declared;
+    const bool multibyte = !utf16 && in_head.encoding == page_encoding::multibyte;
     if (multibyte && options.check) {
-        report_spot(report, QUIB_SPOT_MULTIBYTE_PAGE, declared.line);
+        report_spot(report, QUIB_SPOT_MULTIBYTE_PAGE, in_head.line);
     }
     if (options.html) {
         st->html = html.get();

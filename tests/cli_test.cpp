@@ -485,6 +485,34 @@ run_setup as_nobody(const fs::path& dir)
     return s;
 }
 
+// Read from a pipe, a page's head is looked at past its first kilobyte for
+// a declaration, as browsers look: a page in Big5 is copied as it is, a
+// page in UTF-8 that gets byte marks is reported. The declaration lies
+// beyond what a pipe holds, so the first read cannot bring it.
+TEST_F(cli_test, a_declaration_late_in_the_head_of_a_piped_page_counts)
+{
+    const std::string head = "<head><!--" + std::string(100000, 'c') + "-->\n";
+    const struct {
+        std::string page;
+        std::vector<std::string> args;
+        const char* report;
+        bool copied;
+    } rows[] = {
+        {head + "<meta charset=big5></head><p>\"\xA5\\\"</p>", {"-", "-", "--html", "--check"},
+         "-:2: Seite in einer Mehrbyte-Kodierung", true},
+        {head + "<meta charset=utf-8></head><p>\"x\"</p>", {"-", "-", "--check"},
+         "-:2: Seite ist als UTF-8", false},
+    };
+    for (const auto& row : rows) {
+        run_setup s;
+        s.stdin_data = row.page;
+        const run_result r = run(row.args, dir, s);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(r.err.rfind(row.report, 0), 0u) << r.err;
+        EXPECT_EQ(r.out == row.page, row.copied) << row.report;
+    }
+}
+
 TEST_F(cli_test, source_without_permission_is_reported)
 {
     const run_setup s = as_nobody(dir);

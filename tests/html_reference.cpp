@@ -391,10 +391,15 @@ std::string html_reference_convert(std::string_view in, bool break_tags,
         return std::string(in);
     }
     // So is one that declares an encoding whose characters may hold ASCII
-    // bytes (the declaration found as the program finds it: the charset
+    // bytes, in its first bytes or, declaring nothing there, further in its
+    // head (the declaration found as the program finds it: the charset
     // tables test that).
-    if (find_declared_encoding(reinterpret_cast<const unsigned char*>(in.data()), in.size())
-            .encoding == page_encoding::multibyte) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
+    encoding_declaration declared = find_declared_encoding(bytes, in.size());
+    if (declared.encoding == page_encoding::none) {
+        declared = find_declared_encoding(bytes, in.size(), prescan_reach::head);
+    }
+    if (declared.encoding == page_encoding::multibyte) {
         return std::string(in);
     }
     std::string out;

@@ -293,6 +293,11 @@ const html_check_case CHECK_CASES[] = {
      {{UTF16, 1, ""}}},
     {"a page in Shift_JIS, whose second byte of a character may be a backslash",
      "<p>\n<meta charset=\"SJIS\"><p>\"\x83\\\"</p><pre>", {{MULTIBYTE, 2, ""}}},
+    {"a page in Big5 declared in its head after the first kilobyte",
+     "<head><!--" + std::string(1100, 'c') + "-->\n<meta charset=big5></head><p>\"\xA5\\\"</p>",
+     {{MULTIBYTE, 2, ""}}},
+    {"a multibyte encoding declared after the head counts not",
+     "<head><!--" + std::string(1100, 'c') + "--></head>\n<meta charset=big5><p>\"x\"</p>", {}},
 };
 
 TEST(html_test, check_reports_what_derails_a_page)
@@ -304,6 +309,12 @@ TEST(html_test, check_reports_what_derails_a_page)
             const std::string out = scanner_check(c.input, s, spots);
             EXPECT_EQ(out, convert(c.input, s)) << c.name << ", read size " << read_size;
             EXPECT_EQ(spots, c.expected) << c.name << ", read size " << read_size;
+            // A page reported as in UTF-16 or a multibyte encoding is copied
+            // as it is.
+            if (!c.expected.empty() &&
+                (c.expected[0].kind == UTF16 || c.expected[0].kind == MULTIBYTE)) {
+                EXPECT_EQ(out, c.input) << c.name << ", read size " << read_size;
+            }
         }
     }
 }
