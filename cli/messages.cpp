@@ -139,6 +139,9 @@ void format_spot(std::string& out, const char* source, bool html, const quib_spo
         append(out, "Anfuehrungszeichen in <%s> umgewandelt; fuer Webseiten --html verwenden\n",
                element);
         break;
+    case QUIB_SPOT_ESCAPE_IN_CODE:
+        append(out, "Backslash in <%s> entfernt; fuer Webseiten --html verwenden\n", element);
+        break;
     case QUIB_SPOT_UTF16_PAGE:
         out += html ? "Seite in UTF-16 (Byte-Order-Mark): unveraendert kopiert\n"
                     : "Seite in UTF-16 (Byte-Order-Mark): quib wandelt einzelne Bytes um und"

@@ -80,6 +80,7 @@ void note_element(quote_check& c, const unsigned char* text, std::size_t len)
             } else {
                 c.open_code |= bit;
                 c.reported_code &= ~bit;
+                c.reported_escape_code &= ~bit;
             }
         }
     }
@@ -113,6 +114,17 @@ void note_mark(quote_check& c)
     if (c.utf8_line != 0 && c.byte_marks && !c.utf8_reported) {
         c.utf8_reported = true;
         report_spot(*c.out, QUIB_SPOT_UTF8_PAGE_BYTE_MARKS, c.utf8_line);
+    }
+}
+
+void note_dropped_backslash(quote_check& c)
+{
+    const unsigned unreported = c.open_code & ~c.reported_escape_code;
+    for (unsigned i = 0; i < CODE_ELEMENT_COUNT; ++i) {
+        if ((unreported >> i & 1u) != 0) {
+            c.reported_escape_code |= 1u << i;
+            report_spot(*c.out, QUIB_SPOT_ESCAPE_IN_CODE, c.line, CODE_ELEMENTS[i]);
+        }
     }
 }
 

@@ -53,6 +53,7 @@ struct quote_check {
     // reported since they opened.
     unsigned open_code = 0;
     unsigned reported_code = 0;
+    unsigned reported_escape_code = 0; // the same for dropped backslashes
     unsigned long utf8_line = 0;     // where the page declares UTF-8; 0: it does not
     bool byte_marks = false;         // the marks are single bytes
     bool utf8_reported = false;
@@ -74,6 +75,8 @@ void report_digit_before_quote(quote_check& c);
 // A mark has been written: reported inside an element whose text must not
 // change, and on a page declaring UTF-8 that gets single bytes.
 void note_mark(quote_check& c);
+// An escape has dropped its backslash: inside such an element, the first.
+void note_dropped_backslash(quote_check& c);
 
 // Internal to each file that includes them, like the chunk scanners that
 // use them: no copy compiled for a wider instruction set may stand in for
@@ -84,6 +87,12 @@ inline bool marks_watched(const quote_check& c)
 {
     return (c.open_code & ~c.reported_code) != 0 ||
            (c.utf8_line != 0 && c.byte_marks && !c.utf8_reported);
+}
+inline void check_dropped_backslash(quote_check& c)
+{
+    if ((c.open_code & ~c.reported_escape_code) != 0) {
+        note_dropped_backslash(c);
+    }
 }
 inline void check_quotation_opens(quote_check& c, int before)
 {

@@ -333,15 +333,16 @@ inline std::size_t noted_tag_text(const unsigned char* text, const unsigned char
 
 // What the byte path's hooks note for the bytes in valid of chunk p, in
 // their order: quotes (opening where quote_mask has the bit), line ends
-// (line_ends) inside quotations, tags' ends; the tags' bytes before their '>' in
-// tag_mask, their '<' in starts, the backslashes that escape in escapes.
+// (line_ends) inside quotations, tags' ends, backslashes dropped (drops);
+// the tags' bytes before their '>' in tag_mask, their '<' in starts, the
+// backslashes that escape in escapes.
 // Tags that cannot matter are passed over without a look.
 template <class Isa>
 [[gnu::always_inline]] inline void
 check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p, std::uint64_t valid,
             std::uint64_t line_ends, std::uint64_t tag_mask, std::uint64_t starts,
             std::uint64_t escapes, std::uint64_t quotes, std::uint64_t quote_mask,
-            std::uint64_t tag_ends)
+            std::uint64_t tag_ends, std::uint64_t drops)
 {
     line_ends &= valid;
     const unsigned long first_line = c.line;
@@ -354,7 +355,8 @@ check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p, std::uint
     if (escapes == 0 && starts != 0) {
         read_ends &= ~ends_of_plain_tags(p, starts, tag_mask, tag_ends);
     }
-    for (std::uint64_t e = quotes | (line_ends & quote_mask) | read_ends; e != 0; e &= e - 1) {
+    for (std::uint64_t e = quotes | (line_ends & quote_mask) | read_ends | drops; e != 0;
+         e &= e - 1) {
         const unsigned i = lowest_bit(e);
         const std::uint64_t bit = std::uint64_t{1} << i;
         c.line = line_at(i);
@@ -382,6 +384,8 @@ check_chunk(quote_check& c, chunk_checking& k, const unsigned char* p, std::uint
             } else if (tag_may_matter(c, text, static_cast<std::size_t>(p + i - text))) {
                 check_whole_tag(c, text, static_cast<std::size_t>(p + i - text));
             }
+        } else if ((drops & bit) != 0) {
+            check_dropped_backslash(c);
         } else if (follows_blank_line(c, k, p + i)) {
             check_blank_line_in_quotation(c);
         }
@@ -505,7 +509,7 @@ template <class Isa, bool StopAtQuote, bool ByteMarks, bool Check, bool AllAmps>
                 run.check->line += static_cast<unsigned long>(count_ones(line_ends));
             } else {
                 check_chunk<Isa>(*run.check, *run.checking, p, ALL, line_ends, tag_mask,
-                                 m.open & tag_mask, 0, quotes, quote_mask, closes);
+                                 m.open & tag_mask, 0, quotes, quote_mask, closes, 0);
             }
         }
         if constexpr (ByteMarks) {
@@ -688,7 +692,8 @@ open_context scan_chunks_as(scan_state& st)
         last_events = events != 0 ? events : last_events;
         if constexpr (Check) {
             check_chunk<Isa>(*st.check, checking, p, valid, Isa::line_ends(p), tag_mask,
-                             m.open & tag_mask, escape_starts, quotes, quote_mask, tag_ends);
+                             m.open & tag_mask, escape_starts, quotes, quote_mask, tag_ends,
+                             drops & valid);
         }
         if (ByteMarks && breaks == 0 && drops == 0) {
             Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,

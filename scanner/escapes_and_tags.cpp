@@ -20,6 +20,9 @@ void take_escape(scan_state& st)
     case '>':
     case '\\':
         write_char(st, c);
+        if (st.check != nullptr) {
+            check_dropped_backslash(*st.check);
+        }
         break;
     case END_OF_INPUT:
         return; // a trailing backslash is dropped

@@ -15,6 +15,7 @@ constexpr quib_spot_kind CUT_OFF = QUIB_SPOT_QUOTE_CUT_OFF;
 constexpr quib_spot_kind UNCLOSED = QUIB_SPOT_MARKUP_UNCLOSED;
 constexpr quib_spot_kind IN_CODE = QUIB_SPOT_QUOTE_IN_CODE;
 constexpr quib_spot_kind UTF8 = QUIB_SPOT_UTF8_PAGE_BYTE_MARKS;
+constexpr quib_spot_kind ESCAPE = QUIB_SPOT_ESCAPE_IN_CODE;
 
 struct check_case {
     const char* name;
@@ -80,6 +81,13 @@ const check_case CASES[] = {
      "<kbd>" + std::string(70, 'k') + "</KBD>" + std::string(70, 'y') + "\"a\"", {}},
     {"an escape is no part of a tag's name",
      "<t\\xt class=\"" + std::string(70, 'c') + "\">\"q\"</tt>", {{IN_CODE, 1, "tt"}}},
+    {"backslashes dropped in code, once per element",
+     "<script>\nd = 'C:\\\\';</script>\\\\<pre>\\\"</pre>" + std::string(70, 'y') +
+         "<PRE>\n" + std::string(70, 'y') + "\\<\\\\\"a\"</pre>",
+     {{ESCAPE, 2, "script"}, {ESCAPE, 2, "pre"}, {ESCAPE, 3, "pre"}, {IN_CODE, 3, "pre"}}},
+    {"a backslash kept in code is no report", "<code>a\\nb \\d</code>", {}},
+    {"a backslash dropped in a code element's tag",
+     "<pre>" + std::string(70, 'y') + "<b title=\"\\>\">x</b></pre>", {{ESCAPE, 1, "pre"}}},
     {"a UTF-8 page with byte marks", "<meta charset=\"utf-8\">\n<p>\"x\"</p>", {{UTF8, 1, ""}}},
     {"a UTF-8 page without quotes", "<meta charset=\"utf-8\">\n<p>x</p>", {}},
     {"UTF-8 declared in the head after its first kilobyte",

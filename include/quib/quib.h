@@ -57,9 +57,11 @@ typedef enum quib_spot_kind {
     QUIB_SPOT_UTF8_PAGE_BYTE_MARKS,  /* a page declaring UTF-8 gets single-byte marks */
     QUIB_SPOT_UTF16_PAGE,            /* a page in UTF-16 (byte order mark): with html
                                         copied unchanged, without it damaged */
-    QUIB_SPOT_MULTIBYTE_PAGE         /* a page declaring Shift_JIS, Big5, GBK, gb18030 or
+    QUIB_SPOT_MULTIBYTE_PAGE,        /* a page declaring Shift_JIS, Big5, GBK, gb18030 or
                                         ISO-2022-JP: with html copied unchanged, without
                                         it damaged where a character holds '\\', '"', ... */
+    QUIB_SPOT_ESCAPE_IN_CODE         /* not html: a backslash dropped inside script, pre, ...
+                                        (\\" \\< \\> \\\\ lose it) */
 } quib_spot_kind;
 
 typedef struct quib_spot {
