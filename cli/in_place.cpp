@@ -579,8 +579,18 @@ bool cut_to(const spare_file& sp, int fd, off_t end)
     return end >= sp.cut_below || ::ftruncate(fd, end) == 0;
 }
 
+// Whether path names the inode t describes (not a link to it).
+bool names_inode(const char* path, const struct stat& t)
+{
+    struct stat n {};
+    return ::lstat(path, &n) == 0 && n.st_dev == t.st_dev && n.st_ino == t.st_ino;
+}
+
 // The spare, open for the new version of the file at real (stat s), or -1
-// (then it is removed, and a new file is made).
+// (then its name is removed, and a new file is made). It is opened by its
+// name, and renamed by its name: whoever may write to its folder could put
+// another file or a link there meanwhile, which the name must not then
+// carry into the file's folder. So the name must still hold it at the end.
 int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const struct stat& s)
 {
     sp.cut_below = 0;
@@ -594,7 +604,7 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
     const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
                       t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
                       t.st_dev == s.st_dev && make_spare_fresh(sp, fd, real, s) &&
-                      move_spare(sp, slot, real);
+                      move_spare(sp, slot, real) && names_inode(slot.path, t);
     if (!fits) {
         if (fd >= 0) {
             ::close(fd);
@@ -921,10 +931,11 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
     }
     if (sp.swapping) {
         // What the exchange took must still be that file (the exchange
-        // changes the time its inode changed); a change made just before it
-        // goes back. Held back from the signal handler, which would remove
-        // what it took.
-        int swapped = 0; // 1: done, -1: put back, -2: not put back
+        // changes the time its inode changed), and what it gave the file's
+        // name the new version, not a file or link put in its place under
+        // its hidden name; else it goes back. Held back from the signal
+        // handler, which would remove what it took.
+        int swapped = 0; // 1: done, -1, -3: put back, -2: not put back
         int error = 0;
         while_busy(slot, [&] {
             if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(), RENAME_EXCHANGE) != 0) {
@@ -932,12 +943,13 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
                 return 0;
             }
             struct stat gone {};
-            if (::lstat(slot.path, &gone) == 0 && same_file(gone, s, false)) {
+            const bool taken = ::lstat(slot.path, &gone) == 0 && same_file(gone, s, false);
+            if (taken && names_inode(real.c_str(), made)) {
                 swapped = 1;
             } else if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, real.c_str(),
                                    RENAME_EXCHANGE) == 0) {
-                drop_temp(slot); // the new version
-                swapped = -1;
+                drop_temp(slot); // the new version, or what took its name
+                swapped = taken ? -3 : -1;
             } else {
                 slot.active.store(false); // what was there stays, hidden
                 swapped = -2;
@@ -954,6 +966,12 @@ bool convert_file(batch& b, const char* file, temp_slot& slot, spare_file& sp)
         }
         if (swapped == -1) {
             return changed();
+        }
+        if (swapped == -3) {
+            release(b, made);
+            note(" bleibt, wie sie ist: ihre neue Fassung wurde unter ihrem verborgenen Namen"
+                 " ersetzt\n");
+            return false;
         }
         if (swapped == -2) {
             char room[SHOWN_NAME_ROOM];

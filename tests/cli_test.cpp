@@ -485,6 +485,42 @@ run_setup as_nobody(const fs::path& dir)
     return s;
 }
 
+// Someone who may write to a folder swaps a link of theirs with the hidden
+// name of the new version the program renames next: into another folder
+// (the last file's inode, moved to be the next one's new version), or over
+// the file in the same folder. The link never takes the file's name: the
+// new version is made afresh, or the file is left as it was and said to.
+TEST_F(cli_test, in_place_never_renames_what_another_put_under_its_hidden_name)
+{
+    const struct {
+        const char* second;    // the file converted after a/a.html
+        int status;
+        const char* after;     // its text "x" after the run
+    } rows[] = {
+        {"www/p.html", 0, "\x84x\x93"},
+        {"a/b.html", 2, "\"x\""},
+    };
+    for (const auto& row : rows) {
+        fs::remove_all(dir / "a");
+        fs::remove_all(dir / "www");
+        fs::create_directories(dir / "a");
+        fs::create_directories(dir / "www");
+        spit(dir / "a" / "a.html", "\"a\"");
+        spit(dir / row.second, "\"x\"");
+        spit(dir / "secret", "geheim");
+        fs::create_symlink(dir / "secret", dir / "a" / "evil");
+        run_setup s = on_one_processor();
+        s.environment = {std::string("LD_PRELOAD=") + RENAME_RACE, "QUIB_TEST_RACE_AT=2",
+                         "QUIB_TEST_RACE_WITH=" + (dir / "a" / "evil").string(),
+                         "ASAN_OPTIONS=verify_asan_link_order=0"};
+        const run_result r = run({"--in-place", "a/a.html", row.second}, dir, s);
+        EXPECT_EQ(r.status, row.status) << row.second << ": " << r.err;
+        EXPECT_FALSE(fs::is_symlink(dir / row.second)) << row.second;
+        EXPECT_EQ(slurp(dir / row.second), row.after) << row.second;
+        EXPECT_EQ(slurp(dir / "secret"), "geheim");
+    }
+}
+
 // Read from a pipe, a page's head is looked at past its first kilobyte for
 // a declaration, as browsers look: a page in Big5 is copied as it is, a
 // page in UTF-8 that gets byte marks is reported. The declaration lies
