@@ -471,10 +471,13 @@ const folder_traits& traits_for(spare_file& sp, const std::string& folder)
     return sp.traits;
 }
 
-// Gives the spare a hidden name beside real, where it is in another
-// folder; false where that fails (the name is taken, or the file system
-// cannot rename without replacing).
-bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
+// Gives the spare, open as fd, a hidden name beside real, where it is in
+// another folder; false where that fails (the name is taken, or there is
+// no /proc to name the descriptor). The new name is linked to the inode
+// through its descriptor, and then the old name removed: whoever may write
+// the old folder may have put anything under that name meanwhile, which a
+// rename would carry into real's folder.
+bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real, int fd)
 {
     const std::string folder = folder_of(real);
     if (folder == sp.folder) {
@@ -486,10 +489,13 @@ bool move_spare(spare_file& sp, temp_slot& slot, const std::string& real)
     if (name.size() >= TEMP_PATH_MAX) {
         return false;
     }
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
     const bool moved = while_busy(slot, [&] {
-        if (::renameat2(AT_FDCWD, slot.path, AT_FDCWD, name.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) !=
+            0) {
             return false;
         }
+        unlink_temp(slot);
         spare_in(sp, folder);
         name_temp(slot, name, folder.size(), sp.folder_fd);
         return true;
@@ -586,11 +592,20 @@ bool names_inode(const char* path, const struct stat& t)
     return ::lstat(path, &n) == 0 && n.st_dev == t.st_dev && n.st_ino == t.st_ino;
 }
 
+// Whether the file open as fd has one name.
+bool has_one_name(int fd)
+{
+    struct stat t {};
+    return ::fstat(fd, &t) == 0 && t.st_nlink == 1;
+}
+
 // The spare, open for the new version of the file at real (stat s), or -1
-// (then its name is removed, and a new file is made). It is opened by its
-// name, and renamed by its name: whoever may write to its folder could put
-// another file or a link there meanwhile, which the name must not then
-// carry into the file's folder. So the name must still hold it at the end.
+// (then its name is removed, and a new file is made). Only a spare of the
+// file's own owner and group is taken: no one who could open or link the
+// last file gains anything by holding on to its inode. It is opened by its
+// name in a folder others may write to, so at the end that name must still
+// hold it, and nothing else may: a name kept elsewhere would show the new
+// text to whoever made it.
 int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const struct stat& s)
 {
     sp.cut_below = 0;
@@ -603,8 +618,9 @@ int take_spare(spare_file& sp, temp_slot& slot, const std::string& real, const s
     struct stat t {};
     const bool fits = fd >= 0 && ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) &&
                       t.st_dev == sp.dev && t.st_ino == sp.ino && t.st_nlink == 1 &&
-                      t.st_dev == s.st_dev && make_spare_fresh(sp, fd, real, s) &&
-                      move_spare(sp, slot, real) && names_inode(slot.path, t);
+                      t.st_dev == s.st_dev && t.st_uid == s.st_uid && t.st_gid == s.st_gid &&
+                      make_spare_fresh(sp, fd, real, s) && move_spare(sp, slot, real, fd) &&
+                      names_inode(slot.path, t) && has_one_name(fd);
     if (!fits) {
         if (fd >= 0) {
             ::close(fd);

@@ -485,20 +485,26 @@ run_setup as_nobody(const fs::path& dir)
     return s;
 }
 
-// Someone who may write to a folder swaps a link of theirs with the hidden
-// name of the new version the program renames next: into another folder
-// (the last file's inode, moved to be the next one's new version), or over
-// the file in the same folder. The link never takes the file's name: the
-// new version is made afresh, or the file is left as it was and said to.
+// Someone who may write to a folder acts on the hidden name of the new
+// version the program is about to rename or link: the last file's inode,
+// given to the next file in another folder, or the new version of a file
+// in the same folder. A link or folder of theirs swapped in never comes
+// into the file's folder nor takes the file's name, and no name they keep
+// holds the new text: the new version is made afresh, or the file is left
+// as it was and said to.
 TEST_F(cli_test, in_place_never_renames_what_another_put_under_its_hidden_name)
 {
     const struct {
         const char* second;    // the file converted after a/a.html
+        const char* how;       // what is done to the hidden name
+        bool folder;           // a folder is swapped in, not a link
         int status;
         const char* after;     // its text "x" after the run
     } rows[] = {
-        {"www/p.html", 0, "\x84x\x93"},
-        {"a/b.html", 2, "\"x\""},
+        {"www/p.html", "swap", false, 0, "\x84x\x93"},
+        {"www/p.html", "swap", true, 0, "\x84x\x93"},
+        {"www/p.html", "link", false, 0, "\x84x\x93"},
+        {"a/b.html", "swap", false, 2, "\"x\""},
     };
     for (const auto& row : rows) {
         fs::remove_all(dir / "a");
@@ -508,16 +514,57 @@ TEST_F(cli_test, in_place_never_renames_what_another_put_under_its_hidden_name)
         spit(dir / "a" / "a.html", "\"a\"");
         spit(dir / row.second, "\"x\"");
         spit(dir / "secret", "geheim");
-        fs::create_symlink(dir / "secret", dir / "a" / "evil");
+        if (row.folder) {
+            fs::create_directories(dir / "a" / "evil");
+        } else if (std::string(row.how) == "swap") {
+            fs::create_symlink(dir / "secret", dir / "a" / "evil");
+        }
         run_setup s = on_one_processor();
         s.environment = {std::string("LD_PRELOAD=") + RENAME_RACE, "QUIB_TEST_RACE_AT=2",
                          "QUIB_TEST_RACE_WITH=" + (dir / "a" / "evil").string(),
+                         std::string("QUIB_TEST_RACE_HOW=") + row.how,
                          "ASAN_OPTIONS=verify_asan_link_order=0"};
         const run_result r = run({"--in-place", "a/a.html", row.second}, dir, s);
+        const fs::path second = dir / row.second;
         EXPECT_EQ(r.status, row.status) << row.second << ": " << r.err;
-        EXPECT_FALSE(fs::is_symlink(dir / row.second)) << row.second;
-        EXPECT_EQ(slurp(dir / row.second), row.after) << row.second;
+        EXPECT_FALSE(fs::is_symlink(second)) << row.second;
+        EXPECT_EQ(slurp(second), row.after) << row.second;
         EXPECT_EQ(slurp(dir / "secret"), "geheim");
+        if (second.parent_path() == dir / "www") {
+            EXPECT_EQ(names_in(dir / "www"), std::vector<std::string>{"p.html"}) << row.how;
+        }
+        EXPECT_FALSE(fs::exists(dir / "a" / "evil") && fs::equivalent(dir / "a" / "evil", second))
+            << row.how;
+    }
+}
+
+// The last file's inode takes the next file's new version only where both
+// have one owner: its owner could still hold it open or linked.
+TEST_F(cli_test, in_place_gives_no_file_the_inode_of_another_owner)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root gives files away";
+    }
+    // An inode freed may come back with its number: its time of birth tells.
+    bool births = true;
+    const auto born = [&](const char* name) {
+        struct statx x {};
+        EXPECT_EQ(::statx(AT_FDCWD, (dir / name).c_str(), 0, STATX_INO | STATX_BTIME, &x), 0);
+        births = births && (x.stx_mask & STATX_BTIME) != 0;
+        return std::pair(x.stx_ino, std::pair(x.stx_btime.tv_sec, x.stx_btime.tv_nsec));
+    };
+    for (const bool other_owner : {false, true}) {
+        spit(dir / "a.html", "\"a\"");
+        spit(dir / "b.html", "\"bb\"");
+        ASSERT_EQ(::chown((dir / "a.html").c_str(), other_owner ? unprivileged_user() : 0, 0), 0);
+        const auto a = born("a.html");
+        const run_result r = run({"--in-place", "a.html", "b.html"}, dir, on_one_processor());
+        EXPECT_EQ(r.status, 0) << r.err;
+        const auto b = born("b.html");
+        if (!births) {
+            GTEST_SKIP() << "no times of birth here";
+        }
+        EXPECT_EQ(b == a, !other_owner) << "another owner: " << other_owner;
     }
 }
 
