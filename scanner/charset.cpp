@@ -491,7 +491,9 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
             while (get_attribute(r, a)) {
             }
             ++r.pos;
-            in_head = in_head && may_be_in_head(p + name_at, name_len, end_tag);
+            // A tag the bytes cut off may have a longer name: it tells
+            // nothing of the head.
+            in_head = in_head && (r.cut_off || may_be_in_head(p + name_at, name_len, end_tag));
             // Not noscript: browsers take a <meta> inside it as a declaration.
             for (unsigned raw = 0; !end_tag && raw < RAW_ELEMENTS; ++raw) {
                 if (raw_name_length(raw) == name_len &&
@@ -511,6 +513,7 @@ encoding_declaration find_declared_encoding(const unsigned char* p, std::size_t 
                                   : n;
         }
     }
-    xml.head_runs_on = xml.encoding == page_encoding::none && in_head && (r.pos >= n || r.cut_off);
+    // A <meta> further on would count before the XML declaration.
+    xml.head_runs_on = in_head && (r.pos >= n || r.cut_off);
     return xml;
 }

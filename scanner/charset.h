@@ -26,8 +26,8 @@ enum class page_encoding {
 struct encoding_declaration {
     page_encoding encoding = page_encoding::none;
     unsigned long line = 0; // where the declaration starts, from 1
-    // None was found, and the page may still be in its head where the bytes
-    // looked at end: more of them might hold one.
+    // No <meta> declared one, and the page may still be in its head where
+    // the bytes looked at end: more of them might change the answer.
     bool head_runs_on = false;
 };
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "charset.h"
 #include "convert_helper.h"
 #include "html_reference.h"
 #include "random_html.h"
@@ -235,6 +236,36 @@ TEST(html_test, the_marks_follow_the_declared_encoding)
             std::free(sink.buffer);
             EXPECT_NE(out.find(c.open), std::string::npos)
                 << c.name << ", read size " << read_size << ": " << shown(out);
+        }
+    }
+}
+
+// A page read from a pipe or file is looked at for its declaration as far
+// as its head may run on, more bytes at a time. So wherever the bytes end,
+// a look that says more could not change the answer must give the answer
+// of the whole page.
+TEST(html_test, a_prescan_that_stops_early_gives_the_whole_answer)
+{
+    const std::string comment = "<!--" + std::string(1100, 'c') + "-->\n";
+    const std::string pages[] = {
+        "<head>" + comment + "<meta charset=big5></head><p>x</p>",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<html><head>" + comment +
+            "<meta charset=\"shift_jis\"></head>",
+        "<html><head><title>T</title><script>m = '<meta charset=utf-8>';</script>\n<link rel=x>" +
+            comment + "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">",
+        "<head>" + comment + "</head>\n<meta charset=big5>",
+        "<p>" + comment + "<meta charset=big5>",
+    };
+    for (const std::string& page : pages) {
+        const auto* p = reinterpret_cast<const unsigned char*>(page.data());
+        const encoding_declaration whole =
+            find_declared_encoding(p, page.size(), prescan_reach::head);
+        for (std::size_t n = 0; n <= page.size(); ++n) {
+            const encoding_declaration part = find_declared_encoding(p, n, prescan_reach::head);
+            if (!part.head_runs_on) {
+                EXPECT_EQ(part.encoding, whole.encoding) << n << " bytes of " << page.substr(0, 30);
+                EXPECT_EQ(part.line, whole.line) << n << " bytes of " << page.substr(0, 30);
+            }
         }
     }
 }
