@@ -126,6 +126,9 @@ QUIB_EXPORT const char* quib_implementation(void);
 #ifdef __cplusplus
 } /* extern "C" */
 
+/* The C++ wrapper needs C++17 and exceptions; without them the header
+ * gives the C functions alone. */
+#if __cplusplus >= 201703L && (defined(__cpp_exceptions) || defined(__EXCEPTIONS))
 #include <cerrno>
 #include <exception>
 #include <functional>
@@ -142,7 +145,7 @@ struct options {
     quib_style style = QUIB_STYLE_GERMAN;
     quib_form form = QUIB_FORM_DEFAULT;
     bool html = false;
-    std::function<void(const quib_spot&)> check; // empty: no check
+    std::function<void(const quib_spot&)> check; /* empty: no check */
 };
 
 namespace detail {
@@ -150,8 +153,8 @@ struct check_forward {
     const std::function<void(const quib_spot&)>* check;
     std::exception_ptr failure;
 };
-// An exception must not cross the C library: it is kept and thrown again
-// once the conversion has returned.
+/* An exception must not cross the C library: it is kept and thrown again */
+/* once the conversion has returned. */
 inline void forward_spot(void* context, const quib_spot* spot)
 {
     auto* f = static_cast<check_forward*>(context);
@@ -164,9 +167,9 @@ inline void forward_spot(void* context, const quib_spot* spot)
         f->failure = std::current_exception();
     }
 }
-} // namespace detail
+} /* namespace detail */
 
-// The conversion in memory; throws std::bad_alloc or std::system_error.
+/* The conversion in memory; throws std::bad_alloc or std::system_error. */
 inline std::string convert(std::string_view input, const options& o = {})
 {
     detail::check_forward forward{&o.check, nullptr};
@@ -189,7 +192,8 @@ inline std::string convert(std::string_view input, const options& o = {})
     return result;
 }
 
-} // namespace quib
+} /* namespace quib */
+#endif /* C++17 with exceptions */
 #endif /* __cplusplus */
 
 #endif /* QUIB_QUIB_H */

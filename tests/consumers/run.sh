@@ -127,6 +127,16 @@ if step "pkg-config finds quib in $PKG_CONFIG_LIBDIR" pkg-config --exists --prin
   echo "    --static --libs: ${static_libs[*]}"
   out=$work/pc
   mkdir -p "$out"
+  # The header alone, in the oldest languages it serves: C89, and C++
+  # before 17 or without exceptions (the C functions, no wrapper).
+  printf '#include <quib/quib.h>\nint main(void) { return quib_version()[0] == 0; }\n' \
+    > "$out/header.c"
+  step "the header in C89" "$CC" -std=c89 "${warnings[@]}" "${cflags[@]}" -fsyntax-only \
+    "$out/header.c"
+  step "the header in C++11" "$CXX" -std=c++11 "${warnings[@]}" "${cflags[@]}" -fsyntax-only \
+    -x c++ "$out/header.c"
+  step "the header in C++17 without exceptions" "$CXX" -std=c++17 -fno-exceptions \
+    "${warnings[@]}" "${cflags[@]}" -fsyntax-only -x c++ "$out/header.c"
   step "cc consumer.c (shared)" "$CC" -std=c99 "${warnings[@]}" "${cflags[@]}" \
     "$here/consumer.c" -o "$out/c_shared" "${libs[@]}" -Wl,-rpath,"$libdir"
   check_program "pkg-config C shared" "$out/c_shared" shared "$libdir"
