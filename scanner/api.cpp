@@ -162,6 +162,7 @@ int quib_convert_file(FILE* input, FILE* output, const quib_options* options)
     sink.stream = output;
     pass_result r = run_pass(source, sink, o);
     // What the stream still holds is part of the output.
+    errno = 0;
     if (r.setup_error == 0 && std::fflush(output) != 0 && r.write_error == 0) {
         r.write_error = errno != 0 ? errno : EIO;
     }

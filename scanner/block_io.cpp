@@ -106,6 +106,9 @@ std::size_t read_source(byte_source& source, unsigned char* into, std::size_t ma
     case io_kind::memory:
         return 0;
     case io_kind::stream: {
+        // A stream may fail without a reason (fmemopen's does): then EIO,
+        // not what an earlier call left in errno.
+        errno = 0;
         const std::size_t n = std::fread(into, 1, max, source.stream);
         if (n == 0 && std::ferror(source.stream)) {
             note_error(error, errno);
@@ -141,6 +144,7 @@ bool write_sink(byte_sink& sink, const unsigned char* from, std::size_t len, int
         sink.length += len;
         return true;
     case io_kind::stream:
+        errno = 0; // as for reading
         if (std::fwrite(from, 1, len, sink.stream) != len) {
             note_error(error, errno);
             return false;

@@ -143,6 +143,22 @@ TEST(library_test, converts_between_descriptors_after_a_head_already_read)
     ::close(out[0]);
 }
 
+// A stream that fails without a reason (a full fmemopen buffer) gives
+// EIO, not what some earlier call left in errno.
+TEST(library_test, a_stream_failing_without_a_reason_gives_eio)
+{
+    static char text[20000];
+    std::memset(text, 'x', sizeof text);
+    char room[100];
+    std::FILE* in = ::fmemopen(text, sizeof text, "r");
+    std::FILE* out = ::fmemopen(room, sizeof room, "w");
+    errno = 0;
+    EXPECT_EQ(quib_convert_file(in, out, nullptr), QUIB_ERROR_WRITE);
+    EXPECT_EQ(errno, EIO);
+    std::fclose(in);
+    std::fclose(out);
+}
+
 TEST(library_test, converts_between_streams_and_flushes_the_output)
 {
     std::FILE* in = std::tmpfile();
