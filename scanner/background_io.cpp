@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,9 @@ struct block_ring {
     bool abandoned = false;     // the emptying side takes no more
     bool filler_asleep = false;
     bool emptier_asleep = false;
+    // The filling side waits for its own input: the emptying side takes
+    // the blocks there are, however few, until the next is handed over.
+    bool hurry = false;
     int error = 0;              // first errno of the thread doing the I/O
     std::mutex lock;
     std::condition_variable changed;
@@ -70,15 +74,19 @@ struct block_ring {
     {
         if (ready_blocks() == 0 && !closed) {
             emptier_asleep = true;
-            changed.wait(hold, [this] { return ready_blocks() >= WAKE_BATCH || closed; });
+            changed.wait(hold, [this] {
+                return ready_blocks() >= WAKE_BATCH || closed || (hurry && ready_blocks() != 0);
+            });
             emptier_asleep = false;
         }
         return ready_blocks() != 0;
     }
-    // After the filling side handed over a block or closed the ring.
+    // After the filling side handed over a block or closed the ring, or
+    // hurried the emptying side.
     void wake_emptier()
     {
-        if (emptier_asleep && (ready_blocks() >= WAKE_BATCH || closed)) {
+        if (emptier_asleep && (ready_blocks() >= WAKE_BATCH || closed ||
+                               (hurry && ready_blocks() != 0))) {
             changed.notify_all();
         }
     }
@@ -107,6 +115,11 @@ struct background_io {
     unsigned char touched = 0; // the writer's reads ahead of the kernel's copy
     unsigned char* read_memory = nullptr;
     unsigned char* write_memory = nullptr;
+    // A descriptor other than a regular file: a read may wait for its writer.
+    bool source_may_wait = false;
+    // Made readable by the writer when a write fails, so that a read of a
+    // source that may wait stops waiting; else -1.
+    int output_failed = -1;
 };
 
 namespace {
@@ -129,9 +142,14 @@ void* read_ahead(void* arg)
                 return nullptr;
             }
             block = r.slot[r.filled % RING_SLOTS];
+            // The pass takes the blocks there are while this read waits.
+            if (io.source_may_wait && could_wait(*io.source)) {
+                r.hurry = true;
+                r.wake_emptier();
+            }
         }
         int error = 0;
-        const std::size_t n = read_source(*io.source, block, io.read_size, error);
+        const std::size_t n = read_source(*io.source, block, io.read_size, error, io.output_failed);
         std::lock_guard<std::mutex> hold(r.lock);
         if (n == 0) {
             r.closed = true;
@@ -139,6 +157,7 @@ void* read_ahead(void* arg)
         } else {
             r.len[r.filled % RING_SLOTS] = n;
             ++r.filled;
+            r.hurry = false;
         }
         r.wake_emptier();
         if (n == 0) {
@@ -187,6 +206,9 @@ void* write_behind(void* arg)
         std::lock_guard<std::mutex> hold(w.lock);
         if (!written && w.error == 0) {
             w.error = error;
+            if (io.output_failed >= 0) {
+                ::eventfd_write(io.output_failed, 1);
+            }
         }
         w.emptied = w.taken;
         w.wake_filler();
@@ -231,6 +253,15 @@ background_io* io_of(scan_state& st)
             st.io->sink = &st.out.sink;
             st.io->read_size = st.in.read_size;
             st.io->touch_before_write = st.threads.touch_before_write;
+            // Told before either thread starts, these never change while
+            // they run. Where the descriptor cannot be made, reads wait for
+            // the source's end.
+            const int from = st.in.source.kind == io_kind::fd ? st.in.source.fd : -1;
+            struct stat in {};
+            st.io->source_may_wait = from >= 0 && (::fstat(from, &in) != 0 || !S_ISREG(in.st_mode));
+            if (st.io->source_may_wait) {
+                st.io->output_failed = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+            }
         }
     }
     return st.io;
@@ -281,6 +312,22 @@ bool writer_running(const scan_state& st)
     return st.io != nullptr && st.io->writing;
 }
 
+void hurry_writer(scan_state& st)
+{
+    if (!writer_running(st)) {
+        return;
+    }
+    block_ring& w = st.io->writes;
+    std::lock_guard<std::mutex> hold(w.lock);
+    w.hurry = true;
+    w.wake_emptier();
+}
+
+int output_failed_fd(const scan_state& st)
+{
+    return writer_running(st) ? st.io->output_failed : -1;
+}
+
 bool start_writer(scan_state& st)
 {
     if (writer_running(st)) {
@@ -294,6 +341,7 @@ bool start_writer(scan_state& st)
     if (io == nullptr) {
         return false;
     }
+
     // The block the pass fills now is the ring's first; the others are new.
     io->write_memory = ring_memory((RING_SLOTS - 1) * OUT_BLOCK_SIZE);
     if (io->write_memory == nullptr) {
@@ -376,8 +424,18 @@ void stop_background_io(scan_state& st)
     }
     free_bytes(io->read_memory);
     free_bytes(io->write_memory);
+    if (io->output_failed >= 0) {
+        ::close(io->output_failed);
+    }
     destroy_object(io);
     st.io = nullptr;
+}
+
+bool read_block_ready(scan_state& st)
+{
+    block_ring& r = st.io->reads;
+    std::lock_guard<std::mutex> hold(r.lock);
+    return r.ready_blocks() != 0 || r.closed;
 }
 
 std::size_t take_read_block(scan_state& st)
@@ -402,6 +460,7 @@ void hand_over_write_block(scan_state& st)
     std::unique_lock<std::mutex> hold(w.lock);
     w.len[w.filled % RING_SLOTS] = st.out.len;
     ++w.filled;
+    w.hurry = false;
     w.wake_emptier();
     w.wait_for_free_slot(hold); // the writer empties every block it is given
     st.out.block = w.slot[w.filled % RING_SLOTS];

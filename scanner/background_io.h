@@ -42,7 +42,14 @@ void stop_background_io(scan_state& st);
 // takes its place.
 bool reader_running(const scan_state& st);
 bool writer_running(const scan_state& st);
+// Whether take_read_block would not wait.
+bool read_block_ready(scan_state& st);
 std::size_t take_read_block(scan_state& st);
 void hand_over_write_block(scan_state& st);
+// Before the pass waits for input: the writer writes the blocks it has,
+// not waiting for a batch of them.
+void hurry_writer(scan_state& st);
+// Readable once the writer's write has failed; -1 without a writer.
+int output_failed_fd(const scan_state& st);
 
 #endif

@@ -81,8 +81,8 @@ bool grow_memory_sink(byte_sink& sink, std::size_t room)
     return true;
 }
 
-// Whether a read from the source could wait for its writer: then the output
-// so far is handed on first, so a pipeline sees it as it comes.
+} // namespace
+
 bool could_wait(const byte_source& source)
 {
     if (source.kind != io_kind::fd || source.taken < source.size) {
@@ -92,9 +92,8 @@ bool could_wait(const byte_source& source)
     return ::poll(&p, 1, 0) == 0;
 }
 
-} // namespace
-
-std::size_t read_source(byte_source& source, unsigned char* into, std::size_t max, int& error)
+std::size_t read_source(byte_source& source, unsigned char* into, std::size_t max, int& error,
+                        int stop_fd)
 {
     if (source.taken < source.size) {
         const std::size_t n = max < source.size - source.taken ? max : source.size - source.taken;
@@ -117,6 +116,14 @@ std::size_t read_source(byte_source& source, unsigned char* into, std::size_t ma
     }
     case io_kind::fd:
         for (;;) {
+            if (stop_fd >= 0) {
+                pollfd ready[2] = {{source.fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+                while (::poll(ready, 2, -1) < 0 && errno == EINTR) {
+                }
+                if ((ready[1].revents & POLLIN) != 0) {
+                    return 0;
+                }
+            }
             const ssize_t n = ::read(source.fd, into, max);
             if (n >= 0) {
                 return static_cast<std::size_t>(n);
@@ -236,6 +243,10 @@ bool refill_input(scan_state& st)
     std::size_t n = 0;
     std::size_t asked = in.read_size;
     if (reader_running(st) || (in.refills > 0 && in.last_read_full && start_reader(st))) {
+        if (!read_block_ready(st)) {
+            flush_output(st); // before a wait for more
+            hurry_writer(st);
+        }
         n = take_read_block(st);
     } else if (in.source.kind == io_kind::memory) {
         const byte_source& s = in.source;
@@ -252,11 +263,13 @@ bool refill_input(scan_state& st)
         }
         in.source.taken += n;
     } else {
-        if (st.out.len > 0 && could_wait(in.source)) {
+        // What is converted goes out before a wait for more.
+        if ((st.out.len > 0 || writer_running(st)) && could_wait(in.source)) {
             flush_output(st);
+            hurry_writer(st);
         }
         asked = read_ask(in);
-        n = read_source(in.source, in.storage, asked, in.error);
+        n = read_source(in.source, in.storage, asked, in.error, output_failed_fd(st));
         std::memset(in.storage + n, 0, IN_BLOCK_SLACK);
         in.block = in.storage;
     }

@@ -85,7 +85,14 @@ void flush_output(scan_state& st);
 // One read or write of the source or sink, as the threads do it too: the
 // bytes read (0 at the end, or on an error, which is then in error), and
 // whether all len bytes were written.
-std::size_t read_source(byte_source& source, unsigned char* into, std::size_t max, int& error);
+// Whether a read from the source could wait for its writer: then what is
+// converted goes on first, so a pipeline sees it as it comes.
+bool could_wait(const byte_source& source);
+// A descriptor is read only once it is ready or, where stop_fd is one
+// (output_failed_fd), 0 when stop_fd becomes readable first: a source that
+// may never end is not waited for once the output has failed.
+std::size_t read_source(byte_source& source, unsigned char* into, std::size_t max, int& error,
+                        int stop_fd = -1);
 bool write_sink(byte_sink& sink, const unsigned char* from, std::size_t len, int& error);
 
 // Inside a tag or a quotation: copies the bytes up to the next one that

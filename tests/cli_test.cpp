@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -809,6 +810,49 @@ TEST_F(cli_test, non_blocking_pipes_are_waited_for)
     EXPECT_EQ(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), 3);
     EXPECT_EQ(report, expected.err);
     EXPECT_EQ(slurp(dir / "out.txt"), slurp(dir / "blocking.txt"));
+}
+
+// In a pipeline, what is converted comes out while the input waits for
+// more: the writing thread takes the blocks there are, however few.
+TEST_F(cli_test, a_pipeline_sees_the_output_while_the_input_waits)
+{
+    int in[2];
+    int out[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(60);
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::close(in[1]);
+        ::close(out[0]);
+        ::execl(QUIB_EXE, QUIB_EXE, "-", "-", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    // Twice: the second time the writing thread has gone to sleep.
+    const std::string text(20000, 'x'); // more than the first block
+    for (int burst = 0; burst < 2; ++burst) {
+        ASSERT_EQ(::write(in[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        std::size_t got = 0;
+        pollfd ready{out[0], POLLIN, 0};
+        while (got < text.size() && ::poll(&ready, 1, 20000) == 1) {
+            char buf[65536];
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        EXPECT_EQ(got, text.size()) << "burst " << burst << " shown before the input ended";
+    }
+    ::close(in[1]);
+    ::close(out[0]);
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    EXPECT_EQ(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, 0);
 }
 
 // A failed write ends the reading: an endless source must not keep the

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -141,6 +144,47 @@ TEST(library_test, converts_between_descriptors_after_a_head_already_read)
     EXPECT_EQ(read_all(out[0]), "\x84" "a b\x93 und \x84" "c\x93");
     ::close(in[0]);
     ::close(out[0]);
+}
+
+// Once the output has failed, a source that has not ended is not waited
+// for: the conversion returns while the pipe's writer still holds it open
+// (a keeper closes it after half a minute, so a fault fails, not hangs).
+// Into /dev/full a thread reads ahead; into a pipe the pass reads itself.
+TEST(library_test, a_failed_output_waits_for_no_more_input)
+{
+    const auto ignored = std::signal(SIGPIPE, SIG_IGN);
+    for (const bool into_pipe : {false, true}) {
+        int in[2];
+        int out[2] = {-1, -1};
+        ASSERT_EQ(::pipe(in), 0);
+        const std::string text(1 << 16, 'x'); // what a pipe holds
+        ASSERT_EQ(::write(in[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        if (into_pipe) {
+            ASSERT_EQ(::pipe(out), 0);
+            ::close(out[0]); // no one reads: writing fails with EPIPE
+        } else {
+            out[1] = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        }
+        std::atomic<bool> returned{false};
+        std::atomic<bool> closed{false};
+        std::thread keeper([&] {
+            for (int tenth = 0; tenth < 300 && !returned.load(); ++tenth) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            closed.store(!returned.load());
+            ::close(in[1]);
+        });
+        errno = 0;
+        EXPECT_EQ(quib_convert_fd(in[0], out[1], nullptr), QUIB_ERROR_WRITE) << into_pipe;
+        EXPECT_EQ(errno, into_pipe ? EPIPE : ENOSPC);
+        returned.store(true);
+        keeper.join();
+        EXPECT_FALSE(closed.load()) << "the conversion waited for the end of the input, pipe "
+                                    << into_pipe;
+        ::close(in[0]);
+        ::close(out[1]);
+    }
+    std::signal(SIGPIPE, ignored);
 }
 
 // A stream that fails without a reason (a full fmemopen buffer) gives
