@@ -81,6 +81,7 @@ inline chunk_masks avx2_parts::classify(const unsigned char* p)
 
 // A window of the --html reading: 64 bytes in two registers.
 struct avx2_window {
+    static constexpr bool READS_TAGS_AT_ONCE = true;
     __m256i lo;
     __m256i hi;
     explicit avx2_window(const unsigned char* p)
@@ -101,6 +102,17 @@ struct avx2_window {
         const auto m32 = [&table](__m256i v) {
             return static_cast<std::uint64_t>(static_cast<unsigned>(
                 _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, v), v))));
+        };
+        return m32(lo) | m32(hi) << 32;
+    }
+    // ASCII letters: a byte with 0x20 set lies from 'a' to 'z'.
+    std::uint64_t letters() const
+    {
+        const auto m32 = [](__m256i v) {
+            const __m256i from_a =
+                _mm256_sub_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(
+                _mm256_cmpeq_epi8(_mm256_min_epu8(from_a, _mm256_set1_epi8('z' - 'a')), from_a))));
         };
         return m32(lo) | m32(hi) << 32;
     }

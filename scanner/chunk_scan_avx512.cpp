@@ -59,6 +59,7 @@ alignas(64) constexpr unsigned char BLANK_TABLE[64] = {
 
 // A window of the --html reading: 64 bytes in one register.
 struct avx512_window {
+    static constexpr bool READS_TAGS_AT_ONCE = true;
     __m512i v;
     explicit avx512_window(const unsigned char* p) : v(_mm512_loadu_si512(p)) {}
     std::uint64_t equal(unsigned char c) const
@@ -70,6 +71,13 @@ struct avx512_window {
     std::uint64_t blanks() const
     {
         return _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(_mm512_load_si512(BLANK_TABLE), v), v);
+    }
+    // ASCII letters: a byte with 0x20 set lies from 'a' to 'z'.
+    std::uint64_t letters() const
+    {
+        const __m512i from_a =
+            _mm512_sub_epi8(_mm512_or_si512(v, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
+        return _mm512_cmple_epu8_mask(from_a, _mm512_set1_epi8('z' - 'a'));
     }
 };
 

@@ -52,6 +52,7 @@ inline name_masks sse2_parts::name_bytes(const unsigned char* p)
 
 // A window of the --html reading: 64 bytes in four registers.
 struct sse2_window {
+    static constexpr bool READS_TAGS_AT_ONCE = true;
     __m128i a;
     __m128i b;
     __m128i c;
@@ -79,6 +80,17 @@ struct sse2_window {
                 _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\v')), controls),
                 _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
             return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(blank)));
+        };
+        return m16(a) | m16(b) << 16 | m16(c) << 32 | m16(d) << 48;
+    }
+    // ASCII letters: a byte with 0x20 set lies from 'a' to 'z'.
+    std::uint64_t letters() const
+    {
+        const auto m16 = [](__m128i v) {
+            const __m128i from_a =
+                _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8('z' - 'a')), from_a))));
         };
         return m16(a) | m16(b) << 16 | m16(c) << 32 | m16(d) << 48;
     }

@@ -28,6 +28,10 @@ constexpr std::size_t HTML_WINDOW = 64;
 // tag's first bytes.
 constexpr std::size_t LOOKAHEAD = 16;
 constexpr std::uint64_t HTML_ALL = ~std::uint64_t{0};
+// The longest stretch after a window that simple_windows did not take
+// before it is tried again (the stretch doubles from a window's length
+// with each such window, and halves with each it takes).
+constexpr std::size_t SIMPLE_BACKOFF = 1024;
 
 enum html_byte : unsigned {
     B_QUOTE, B_APOS, B_LT, B_GT, B_AMP, B_BACKSLASH, B_EQ, B_SLASH, B_DASH, B_BANG, B_QMARK,
@@ -414,6 +418,163 @@ inline std::size_t quote_reference_at(const unsigned char* q)
     return q[n] == ';' && is_quote_reference(q, n) ? n + 1 : 0;
 }
 
+// The bits of a window below bit n (n up to 64).
+[[gnu::always_inline]] inline std::uint64_t bits_below(std::size_t n)
+{
+    return n >= HTML_WINDOW ? HTML_ALL : (std::uint64_t{1} << n) - 1;
+}
+
+// The tags of a window of prose, read all at once: each tag's '<', the
+// bytes from there to its '>', the byte after its name.
+struct window_tags {
+    std::uint64_t starts = 0; // each tag's '<'
+    std::uint64_t bytes = 0;  // '<' to '>'
+    std::uint64_t ends = 0;   // '>'
+    std::uint64_t names = 0;  // the byte after each name
+    std::size_t end = 0;      // the window's bytes before the first tag that needs more
+};
+
+// Reads the tags of window p as the event loop of bulk_prose would (in
+// prose, outside code elements), with masks alone: every '<' before a
+// letter (or "/" and a letter) begins a tag, which ends at the first '>'
+// after it, if that is where the state machine ends it (the conditions of
+// tag_end_in_prose, for every tag at once). The window's reading stops at
+// the first '<' before '!', '?' or a '/' without a letter, at a tag not
+// whole in the window and at a tag those conditions do not prove; the
+// result's end is there. False where the event loop is needed: two tags
+// share a '>' (a '<' inside a tag), or a start tag may open code, raw
+// text, svg or math.
+template <class Isa, class Window>
+[[gnu::always_inline]] inline bool read_window_tags(const unsigned char* p, lazy_masks<Window>& m,
+                                                    const tag_bytes& tb, window_tags& r)
+{
+    const std::uint64_t lt = tb.lt;
+    const std::uint64_t slash = m.mask[B_SLASH];
+    const std::uint64_t letters = m.w.letters();
+    const std::uint64_t start_tags = lt & letters >> 1;
+    const std::uint64_t end_tags = lt & slash >> 1 & letters >> 2;
+    // A '<' in the last two bytes, whose followers are not all in the
+    // window, and markup other than tags: the reading stops there.
+    std::uint64_t stops = lt & ~bits_below(HTML_WINDOW - 2);
+    if (const std::uint64_t others = lt & ~(start_tags | end_tags); others != 0) {
+        stops |= others & (slash | m[B_BANG] | m[B_QMARK]) >> 1;
+    }
+    r.end = stops == 0 ? HTML_WINDOW : lowest_bit(stops);
+    std::uint64_t starts = (start_tags | end_tags) & bits_below(r.end);
+    if (starts == 0) {
+        return true;
+    }
+    // Adding a tag's '<' to the run of bytes other than '>' it begins
+    // carries to the first '>': the bits that change are the tag's. A
+    // second '<' in one run keeps its bit.
+    const std::uint64_t not_gt = ~tb.gt & bits_below(r.end);
+    std::uint64_t sum = not_gt + starts;
+    if ((sum & starts) != 0) {
+        return false;
+    }
+    // A carry past the bytes read (out of the word, or into the stop) is
+    // the last tag's, which has no '>' before them: the reading ends at it.
+    if (sum < not_gt || (sum & ~bits_below(r.end)) != 0) {
+        r.end = 63 - static_cast<std::size_t>(__builtin_clzll(starts));
+        starts &= bits_below(r.end);
+        sum &= bits_below(r.end);
+    }
+    std::uint64_t ends = sum & tb.gt;
+    std::uint64_t bytes = (not_gt ^ sum) & bits_below(r.end);
+    // The names the same way: from the byte after "<" or "</" to the
+    // first blank, '/' or '>'.
+    const std::uint64_t in_names = ~(m.mask[B_BLANK] | slash | tb.gt) & bytes;
+    const std::uint64_t end_slashes = (end_tags & starts) << 1;
+    const std::uint64_t name_sum = in_names + ((start_tags & starts) << 1 | end_slashes << 1);
+    std::uint64_t names = name_sum & ~in_names & bytes;
+    // The bytes after each name up to its '>', where its attributes are.
+    const std::uint64_t inside = bytes & ~(in_names ^ name_sum) & ~starts & ~end_slashes;
+    if (const std::uint64_t bare = (tb.quote | tb.apos | tb.lt) & inside; bare != 0) {
+        // A tag with a quote, "'" or '<' after its name ends at its '>' if
+        // its double quotes pair as values do (tag_end_at_hand; a "'"
+        // could open a value only after an '=' that no opening quote
+        // follows, which this rejects already). Each tag's bits but its
+        // '>' are a run: adding a bit of the run carries to the '>'.
+        const std::uint64_t quotes = tb.quote & inside;
+        const std::uint64_t parity = Isa::prefix_xor(quotes);
+        const std::uint64_t values = parity & inside;
+        const std::uint64_t opening = quotes & values;
+        const std::uint64_t unpaired = (opening & ~(tb.eq << 1)) |
+                                       ((opening >> 2) & tb.not_a_name) |
+                                       (tb.eq & inside & ~values & ~(opening >> 1)) |
+                                       (tb.lt & inside);
+        const std::uint64_t runs = bytes & ~ends;
+        const std::uint64_t unproven = (runs + bare) & ((runs + unpaired) | parity) & ends;
+        if (unproven != 0) {
+            // From the '<' of the first such tag on, the event loop's
+            // reading stops as well.
+            r.end = 63 - static_cast<std::size_t>(
+                             __builtin_clzll(starts & bits_below(lowest_bit(unproven))));
+            const std::uint64_t before = bits_below(r.end);
+            starts &= before;
+            ends &= before;
+            bytes &= before;
+            names &= before;
+        }
+    }
+    // Start tags whose names may open code, raw text, svg or math: the
+    // event loop's.
+    std::uint64_t n = names;
+    for (std::uint64_t s = starts; s != 0; s &= s - 1, n &= n - 1) {
+        const std::size_t t = lowest_bit(s);
+        const std::size_t len = lowest_bit(n) - t - 1;
+        if ((start_tags >> t & 1) != 0 && len <= HTML_NAME_MAX &&
+            may_start_special(p + t + 1, len)) {
+            return false;
+        }
+    }
+    r.starts = starts;
+    r.bytes = bytes;
+    r.ends = ends;
+    r.names = names;
+    return true;
+}
+
+// The quotation's state after each valid byte, where the '>' of block
+// elements (boundaries) end it: segment by segment, each begun with the
+// state it has.
+template <class Isa>
+[[gnu::always_inline]] inline std::uint64_t quotation_in_segments(std::uint64_t quotes,
+                                                                  std::uint64_t state_before,
+                                                                  std::uint64_t boundaries,
+                                                                  std::uint64_t valid)
+{
+    std::uint64_t quote_mask = 0;
+    std::uint64_t state = state_before; // before the segment
+    std::uint64_t from = HTML_ALL;
+    for (std::uint64_t b = boundaries;; b &= b - 1) {
+        const std::uint64_t upto = b == 0 ? valid : ((std::uint64_t{2} << __builtin_ctzll(b)) - 1);
+        const std::uint64_t segment = from & upto;
+        quote_mask |= (Isa::prefix_xor(quotes & segment) ^ state) & segment;
+        if (b == 0) {
+            return quote_mask;
+        }
+        state = 0; // the block element has ended the quotation
+        from = ~upto;
+    }
+}
+
+// The '>' of the block elements among the tags read at once.
+inline std::uint64_t block_ends(const unsigned char* p, const window_tags& t)
+{
+    std::uint64_t blocks = 0;
+    std::uint64_t e = t.ends;
+    std::uint64_t n = t.names;
+    for (std::uint64_t s = t.starts; s != 0; s &= s - 1, n &= n - 1, e &= e - 1) {
+        const std::size_t name_at = lowest_bit(s) + (p[lowest_bit(s) + 1] == '/' ? 2 : 1);
+        const std::size_t len = lowest_bit(n) - name_at;
+        if (len <= HTML_NAME_MAX && element_at(p + name_at, len).block) {
+            blocks |= e & (std::uint64_t{0} - e);
+        }
+    }
+    return blocks;
+}
+
 // A tag of a window whose element is known to be a block (name_len 0) or
 // still to be looked up.
 struct window_tag {
@@ -698,20 +859,7 @@ template <class Isa, class Window>
                 boundaries |= std::uint64_t{1} << u.end;
             }
         }
-        quote_mask = 0;
-        std::uint64_t state = state_before; // before the segment
-        std::uint64_t from = HTML_ALL;
-        for (std::uint64_t b = boundaries;; b &= b - 1) {
-            const std::uint64_t upto =
-                b == 0 ? valid : ((std::uint64_t{2} << __builtin_ctzll(b)) - 1);
-            const std::uint64_t segment = from & upto;
-            quote_mask |= (Isa::prefix_xor(quotes & segment) ^ state) & segment;
-            if (b == 0) {
-                break;
-            }
-            state = 0; // the block element has ended the quotation
-            from = ~upto;
-        }
+        quote_mask = quotation_in_segments<Isa>(quotes, state_before, boundaries, valid);
     }
     // Open at the end if open after the last byte of a segment that began
     // with the state it had: the last segment is never empty but where a
@@ -797,6 +945,84 @@ template <class Isa, class Window, bool Check>
     return pos;
 }
 
+// Windows of prose whose tags read_window_tags reads, in a loop of their
+// own from pos (without -z and --check): no '\\', no quote reference, no
+// code element's text; the quotes converted, a quotation ended by a block
+// element's tag. A window ends before a tag or quote reference that goes on
+// past it or needs more; the next begins there. The state stays in
+// registers and is stored once; last_char, which only -z reads, is left as
+// it is. The masks of the window at pos are the caller's. Returns where a
+// window needs more.
+template <class Isa, class Window>
+[[gnu::noinline]] std::size_t simple_windows(scan_state& st, html_state& h,
+                                             const unsigned char* in, std::size_t pos,
+                                             std::size_t len, const lazy_masks<Window>& first)
+{
+    const std::size_t from = pos;
+    std::uint64_t state = h.quote_open ? HTML_ALL : 0;
+    const quote_marks& marks = st.marks;
+    const bool byte_marks = marks.open.len == 1 && marks.close.len == 1;
+    lazy_masks<Window> m = first;
+    for (;;) {
+        const unsigned char* const p = in + pos;
+        if (m.mask[B_BACKSLASH] != 0) {
+            break;
+        }
+        window_tags t;
+        t.end = HTML_WINDOW;
+        if (m.mask[B_LT] != 0 && !read_window_tags<Isa>(p, m, tag_bytes_of(m), t)) {
+            break;
+        }
+        // An '&' in prose is text unless a quote reference begins there;
+        // the window's reading ends before one (no tag goes on past it: it
+        // is in prose).
+        for (std::uint64_t a = m.mask[B_AMP] & ~t.bytes & bits_below(t.end); a != 0; a &= a - 1) {
+            const std::size_t i = lowest_bit(a);
+            if (quote_reference_at(p + i + 1) != 0) {
+                t.end = i;
+                break;
+            }
+        }
+        if (t.end == 0) {
+            break;
+        }
+        const std::uint64_t valid = bits_below(t.end);
+        const std::uint64_t quotes = m.mask[B_QUOTE] & ~t.bytes & valid;
+        std::uint64_t quote_mask = (Isa::prefix_xor(quotes) ^ state) & valid;
+        std::uint64_t boundaries = 0;
+        if ((quote_mask & t.ends) != 0) {
+            boundaries = block_ends(p, t);
+            quote_mask = quotation_in_segments<Isa>(quotes, state, boundaries, valid);
+        }
+        state = (boundaries >> (t.end - 1) & 1) != 0
+                    ? 0
+                    : spread_top_bit(quote_mask << (HTML_WINDOW - t.end));
+        if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
+            flush_output(st);
+        }
+        unsigned char* const o = st.out.block + st.out.len;
+        if (byte_marks) {
+            // Whole, the bytes past t.end covered by the next write.
+            Isa::copy_with_byte_marks(o, p, quotes & quote_mask, quotes & ~quote_mask,
+                                      marks.open.bytes[0], marks.close.bytes[0]);
+            st.out.len += t.end;
+        } else {
+            st.out.len += copy_with_edits(o, p, static_cast<unsigned>(t.end), quotes, quote_mask,
+                                          0, 0, marks);
+        }
+        pos += t.end;
+        if (len - pos < HTML_WINDOW + LOOKAHEAD) {
+            break;
+        }
+        m = lazy_masks<Window>(in + pos);
+    }
+    if (pos != from) {
+        h.quote_open = state != 0;
+        h.prev_byte = in[pos - 1];
+    }
+    return pos;
+}
+
 // Prose outside a title, svg and math: what the bulk step can take.
 inline bool in_plain_prose(const html_state& h)
 {
@@ -859,6 +1085,8 @@ void scan_html_windows(scan_state& st)
     const unsigned char* const in = st.in.block;
     const std::size_t len = st.in.len;
     std::size_t pos = st.in.pos;
+    std::size_t simple_from = pos; // where simple_windows is tried again
+    std::size_t backoff = HTML_WINDOW;
     while (len - pos >= HTML_WINDOW + LOOKAHEAD) {
         if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
             flush_output(st);
@@ -866,6 +1094,22 @@ void scan_html_windows(scan_state& st)
         const unsigned char* const p = in + pos;
         const std::size_t avail = len - pos; // bytes at hand from p
         lazy_masks<Window> m(p);
+        if constexpr (Window::READS_TAGS_AT_ONCE) {
+            if (pos >= simple_from && h.report == nullptr && !st.break_tags &&
+                h.verbatim_total == 0 && in_plain_prose(h)) {
+                const std::size_t to = simple_windows<Isa, Window>(st, h, in, pos, len, m);
+                if (to != pos) {
+                    pos = to;
+                    backoff = backoff > HTML_WINDOW ? backoff / 2 : backoff;
+                    continue;
+                }
+                // On pages dense with code, scripts or references the next
+                // windows are likely the same: tried again further on each
+                // time.
+                simple_from = pos + backoff;
+                backoff = backoff < SIMPLE_BACKOFF ? 2 * backoff : backoff;
+            }
+        }
         std::size_t i = 0;      // the next byte to read
         if (in_plain_prose(h)) {
             if ((m.mask[B_LT] | m.mask[B_AMP] | m.mask[B_BACKSLASH]) == 0) {

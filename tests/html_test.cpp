@@ -109,7 +109,7 @@ TEST(html_test, table_cases_padded_to_reach_the_windows)
     const std::string after = " und \"noch\" <i>etwas</i> Text &amp; \"mehr\" <b>x</b><p>zum Schluss.";
     for (const case_entry& c : html_cases()) {
         const bool z = c.has_option("-z");
-        for (std::size_t before : {1, 31, 63, 64, 65, 100}) {
+        for (std::size_t before = 0; before <= 64; ++before) {
             const std::string input = std::string(before, 'x') + c.input + after + after;
             const std::string expected = html_reference_convert(input, z, "\x84", "\x93");
             for (const implementation& s : scanners) {
