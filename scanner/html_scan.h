@@ -970,8 +970,11 @@ template <class Isa, class Window>
         }
         window_tags t;
         t.end = HTML_WINDOW;
-        if (m.mask[B_LT] != 0 && !read_window_tags<Isa>(p, m, tag_bytes_of(m), t)) {
-            break;
+        if (m.mask[B_LT] != 0) {
+            const tag_bytes tb = tag_bytes_of(m);
+            if (!read_window_tags<Isa>(p, m, tb, t)) {
+                break;
+            }
         }
         // An '&' in prose is text unless a quote reference begins there;
         // the window's reading ends before one (no tag goes on past it: it
