@@ -946,14 +946,14 @@ template <class Isa, class Window, bool Check>
 }
 
 // Windows of prose whose tags read_window_tags reads, in a loop of their
-// own from pos (without -z and --check): no '\\', no quote reference, no
-// code element's text; the quotes converted, a quotation ended by a block
-// element's tag. A window ends before a tag or quote reference that goes on
-// past it or needs more; the next begins there. The state stays in
-// registers and is stored once; last_char, which only -z reads, is left as
-// it is. The masks of the window at pos are the caller's. Returns where a
-// window needs more.
-template <class Isa, class Window>
+// own from pos (without -z): no '\\', no quote reference, no code element's
+// text; the quotes converted, a quotation ended by a block element's tag.
+// A window ends before a tag or quote reference that goes on past it or
+// needs more; the next begins there. The state stays in registers and is
+// stored once; last_char, which only -z reads, is left as it is. Check:
+// with --check's reports, as bulk_prose makes them. The masks of the window
+// at pos are the caller's. Returns where a window needs more.
+template <class Isa, class Window, bool Check>
 [[gnu::noinline]] std::size_t simple_windows(scan_state& st, html_state& h,
                                              const unsigned char* in, std::size_t pos,
                                              std::size_t len, const lazy_masks<Window>& first)
@@ -983,6 +983,11 @@ template <class Isa, class Window>
             const std::size_t i = lowest_bit(a);
             if (quote_reference_at(p + i + 1) != 0) {
                 t.end = i;
+                const std::uint64_t before = bits_below(i);
+                t.starts &= before;
+                t.bytes &= before;
+                t.ends &= before;
+                t.names &= before;
                 break;
             }
         }
@@ -1000,6 +1005,11 @@ template <class Isa, class Window>
         state = (boundaries >> (t.end - 1) & 1) != 0
                     ? 0
                     : spread_top_bit(quote_mask << (HTML_WINDOW - t.end));
+        if constexpr (Check) {
+            report_window(h, p, t.end, quotes, quote_mask, boundaries, m.w.equal('\n') & valid,
+                          {}, state != 0);
+            h.prev_byte = p[t.end - 1];
+        }
         if (st.out.cap - st.out.len < OUT_CHUNK_ROOM) {
             flush_output(st);
         }
@@ -1098,9 +1108,12 @@ void scan_html_windows(scan_state& st)
         const std::size_t avail = len - pos; // bytes at hand from p
         lazy_masks<Window> m(p);
         if constexpr (Window::READS_TAGS_AT_ONCE) {
-            if (pos >= simple_from && h.report == nullptr && !st.break_tags &&
-                h.verbatim_total == 0 && in_plain_prose(h)) {
-                const std::size_t to = simple_windows<Isa, Window>(st, h, in, pos, len, m);
+            if (pos >= simple_from && !st.break_tags && h.verbatim_total == 0 &&
+                in_plain_prose(h)) {
+                const std::size_t to =
+                    h.report == nullptr
+                        ? simple_windows<Isa, Window, false>(st, h, in, pos, len, m)
+                        : simple_windows<Isa, Window, true>(st, h, in, pos, len, m);
                 if (to != pos) {
                     pos = to;
                     backoff = backoff > HTML_WINDOW ? backoff / 2 : backoff;
