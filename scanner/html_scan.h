@@ -951,20 +951,22 @@ template <class Isa, class Window, bool Check>
 // A window ends before a tag or quote reference that goes on past it or
 // needs more; the next begins there. The state stays in registers and is
 // stored once; last_char, which only -z reads, is left as it is. Check:
-// with --check's reports, as bulk_prose makes them. The masks of the window
-// at pos are the caller's. Returns where a window needs more.
+// with --check's reports, as bulk_prose makes them. Returns where a window
+// needs more.
 template <class Isa, class Window, bool Check>
 [[gnu::noinline]] std::size_t simple_windows(scan_state& st, html_state& h,
                                              const unsigned char* in, std::size_t pos,
-                                             std::size_t len, const lazy_masks<Window>& first)
+                                             std::size_t len)
 {
     const std::size_t from = pos;
     std::uint64_t state = h.quote_open ? HTML_ALL : 0;
     const quote_marks& marks = st.marks;
     const bool byte_marks = marks.open.len == 1 && marks.close.len == 1;
-    lazy_masks<Window> m = first;
+    // Each window's masks made where they stay (a copy of them into the
+    // loop's own made the processor wait for its stores).
     for (;;) {
         const unsigned char* const p = in + pos;
+        lazy_masks<Window> m(p);
         if (m.mask[B_BACKSLASH] != 0) {
             break;
         }
@@ -1027,7 +1029,6 @@ template <class Isa, class Window, bool Check>
         if (len - pos < HTML_WINDOW + LOOKAHEAD) {
             break;
         }
-        m = lazy_masks<Window>(in + pos);
     }
     if (pos != from) {
         h.quote_open = state != 0;
@@ -1112,8 +1113,8 @@ void scan_html_windows(scan_state& st)
                 in_plain_prose(h)) {
                 const std::size_t to =
                     h.report == nullptr
-                        ? simple_windows<Isa, Window, false>(st, h, in, pos, len, m)
-                        : simple_windows<Isa, Window, true>(st, h, in, pos, len, m);
+                        ? simple_windows<Isa, Window, false>(st, h, in, pos, len)
+                        : simple_windows<Isa, Window, true>(st, h, in, pos, len);
                 if (to != pos) {
                     pos = to;
                     backoff = backoff > HTML_WINDOW ? backoff / 2 : backoff;
