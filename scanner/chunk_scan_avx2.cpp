@@ -82,6 +82,7 @@ inline chunk_masks avx2_parts::classify(const unsigned char* p)
 // A window of the --html reading: 64 bytes in two registers.
 struct avx2_window {
     static constexpr bool READS_TAGS_AT_ONCE = true;
+    static constexpr unsigned REGISTERS_PER_MASK = 2;
     __m256i lo;
     __m256i hi;
     explicit avx2_window(const unsigned char* p)

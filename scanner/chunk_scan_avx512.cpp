@@ -60,6 +60,7 @@ alignas(64) constexpr unsigned char BLANK_TABLE[64] = {
 // A window of the --html reading: 64 bytes in one register.
 struct avx512_window {
     static constexpr bool READS_TAGS_AT_ONCE = true;
+    static constexpr unsigned REGISTERS_PER_MASK = 1;
     __m512i v;
     explicit avx512_window(const unsigned char* p) : v(_mm512_loadu_si512(p)) {}
     std::uint64_t equal(unsigned char c) const

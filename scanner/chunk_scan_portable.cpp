@@ -10,6 +10,7 @@ struct portable_window {
     // Eight bytes at a time, the masks cost more than the tags' state
     // machine saves: no reading of a window's tags at once.
     static constexpr bool READS_TAGS_AT_ONCE = false;
+    static constexpr unsigned REGISTERS_PER_MASK = 8;
     const unsigned char* p;
     explicit portable_window(const unsigned char* bytes) : p(bytes) {}
     std::uint64_t equal(unsigned char c) const

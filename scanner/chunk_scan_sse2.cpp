@@ -53,6 +53,7 @@ inline name_masks sse2_parts::name_bytes(const unsigned char* p)
 // A window of the --html reading: 64 bytes in four registers.
 struct sse2_window {
     static constexpr bool READS_TAGS_AT_ONCE = true;
+    static constexpr unsigned REGISTERS_PER_MASK = 4;
     __m128i a;
     __m128i b;
     __m128i c;

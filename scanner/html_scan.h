@@ -58,20 +58,34 @@ struct lazy_masks {
     }
 
     // The masks a tag needs, all at once (the '>' alone may be there
-    // already: the rarer states ask for it by itself).
-    void tag_masks()
+    // already: the rarer states ask for it by itself). Made in place where
+    // a mask takes one or two registers; in a call where it takes four,
+    // whose code in every caller cost more than the call.
+    [[gnu::always_inline]] void tag_masks()
     {
-        constexpr unsigned TAG_MASKS =
-            1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
         if ((have & TAG_MASKS) != TAG_MASKS) {
-            mask[B_GT] = w.equal('>');
-            mask[B_EQ] = w.equal('=');
-            mask[B_SLASH] = w.equal('/');
-            mask[B_APOS] = w.equal('\'');
-            mask[B_BLANK] = w.blanks();
-            have |= TAG_MASKS;
+            if constexpr (Window::REGISTERS_PER_MASK <= 2) {
+                make_tag_masks();
+            } else {
+                make_tag_masks_apart();
+            }
         }
     }
+
+    static constexpr unsigned TAG_MASKS =
+        1u << B_GT | 1u << B_EQ | 1u << B_SLASH | 1u << B_APOS | 1u << B_BLANK;
+
+    [[gnu::always_inline]] void make_tag_masks()
+    {
+        mask[B_GT] = w.equal('>');
+        mask[B_EQ] = w.equal('=');
+        mask[B_SLASH] = w.equal('/');
+        mask[B_APOS] = w.equal('\'');
+        mask[B_BLANK] = w.blanks();
+        have |= TAG_MASKS;
+    }
+
+    [[gnu::noinline]] void make_tag_masks_apart() { make_tag_masks(); }
 
     std::uint64_t operator[](html_byte b)
     {
@@ -973,6 +987,7 @@ template <class Isa, class Window, bool Check>
         window_tags t;
         t.end = HTML_WINDOW;
         if (m.mask[B_LT] != 0) {
+            m.make_tag_masks(); // in place on every path: this loop is hot
             const tag_bytes tb = tag_bytes_of(m);
             if (!read_window_tags<Isa>(p, m, tb, t)) {
                 break;
