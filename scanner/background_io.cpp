@@ -341,7 +341,6 @@ bool start_writer(scan_state& st)
     if (io == nullptr) {
         return false;
     }
-
     // The block the pass fills now is the ring's first; the others are new.
     io->write_memory = ring_memory((RING_SLOTS - 1) * OUT_BLOCK_SIZE);
     if (io->write_memory == nullptr) {
